@@ -1,0 +1,39 @@
+// The log of the library: levels 0 (debug detail) to 3 (error), one rotating file.
+// Lines logged before the log starts are kept in a bounded memory backlog and
+// written first when it starts, so a user sees the library's load in the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Common {
+
+// Configures the log file. minLevel: lowest level written (0..3; below 0 counts as 0,
+// above 3 as 3). fileSizeMB: size of one file in MiB before it rotates (0 or less: 10).
+// fileCount: rotated files kept besides the current one, path.1 .. path.N (0 or less: 5).
+// Takes effect at the next logStart. Throws std::invalid_argument for an empty path.
+void logInit(const std::string& path, int minLevel, int fileSizeMB, int fileCount);
+
+// Opens the configured file (appending) and writes the backlog to it; echoToStderr
+// copies every line to standard error too. Throws std::runtime_error when the file
+// cannot be opened. A second start reopens the file with the newest configuration.
+void logStart(bool echoToStderr);
+
+// Flushes and closes the file. Harmless before any start and when called twice.
+void logStop();
+
+// Writes one line naming the software, its version, author and platform.
+void logSoftwareInfo(const std::string& name, const std::string& version, const std::string& author,
+                     const std::string& platform);
+
+// True when a message of this level would be kept. Lock-free: one atomic load.
+bool shouldLogLevel(int level);
+
+// Logs one finished message at the given level (time, level and thread are added).
+void logRawString(int level, std::string&& text);
+
+// Dumps raw traffic at level 0 as "label <hex bytes>". Costs one branch when level 0
+// is off, since it is called for every datagram.
+void logDebugHex(std::string&& label, const void* data, std::uint64_t length);
+
+} // namespace Common

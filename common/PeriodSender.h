@@ -1,0 +1,46 @@
+// Sends registered byte sequences again and again at their own period, on one
+// thread that exists only while something is registered.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace Common {
+
+class PeriodSender {
+public:
+    using SendCallback = std::function<int(const std::vector<std::uint8_t>&)>;
+
+    PeriodSender();
+    ~PeriodSender();
+    PeriodSender(const PeriodSender&) = delete;
+    PeriodSender& operator=(const PeriodSender&) = delete;
+
+    void setSendCallback(SendCallback callback);
+    // Registers bytes to send every periodMs (at least 1) for (protocolId, channel).
+    void add(std::uint16_t protocolId, std::uint16_t channel, std::vector<std::uint8_t> bytes,
+             std::uint32_t periodMs);
+    // Drops everything registered.
+    void clear();
+    // Drops what is registered for one channel of one protocol (1 CAN, 5 LIN).
+    void clear(std::uint16_t protocolId, std::uint16_t channel);
+    std::size_t size() const;
+
+private:
+    struct Entry;
+    void run();
+    void stopThread(std::unique_lock<std::mutex>& lock);
+
+    mutable std::mutex mutex_; // guards callback_, entries_, stopping_ and thread_
+    std::condition_variable wake_;
+    SendCallback callback_;
+    std::vector<Entry> entries_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace Common
