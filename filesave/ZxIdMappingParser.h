@@ -1,0 +1,31 @@
+// Turns the identifier-to-name mapping text given to ZxStartSaveFile into the table
+// from CAN identifier to name that file saving works with.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// CAN identifier -> name, in ascending identifier order, one entry per identifier.
+using ZxIdMappingTable = std::map<std::uint32_t, std::string>;
+
+class ZxIdMappingParser {
+public:
+    // What made a parse fail: the trimmed identifier field and the conversion error,
+    // "invalid stoul argument" (nothing convertible) or "stoul argument out of range"
+    // (the value does not fit in 32 bits).
+    struct Error {
+        std::string field;
+        std::string message;
+    };
+
+    // Parses text (one "identifier,name" per LF-separated line; blank lines and lines
+    // starting with '#' are skipped, so are lines without a name; identifiers are read
+    // as strtoul with base 0; a later line with the same identifier wins).
+    // Returns ZX_OK (0) with table filled, or ZX_ERR_MAPPING_ID (-1) with error filled
+    // and table left empty. A null text gives ZX_OK and an empty table.
+    // Logging: on failure this function itself logs, at level 3,
+    //   "Invalid CAN ID format in mapping string: '<field>'. Error: <message>"
+    // so the caller must NOT log it again.
+    static std::int32_t parse(const char* text, ZxIdMappingTable& table, Error& error);
+};
