@@ -31,10 +31,10 @@ constexpr std::uint8_t kVciHostSync1 = 0xAA; // host to box: AA 55
 constexpr std::uint8_t kVciHostSync2 = 0x55;
 constexpr std::uint8_t kVciBoxSync1 = 0x55; // box to host: 55 AA
 constexpr std::uint8_t kVciBoxSync2 = 0xAA;
-constexpr std::size_t kVciFrameOverhead = 9;    // sync 2, header 4, length 2, trailer 1
-constexpr std::size_t kVciMaxPayload = 122;     // payload bytes a record holds
-constexpr std::uint16_t kVciServerPort = 8000;  // every box listens here
-constexpr int kVciRequestTimeoutMs = 500;       // the box answers within 500 ms
+constexpr std::size_t kVciFrameOverhead = 9;   // sync 2, header 4, length 2, trailer 1
+constexpr std::size_t kVciMaxPayload = 122;    // payload bytes a record holds
+constexpr std::uint16_t kVciServerPort = 8000; // every box listens here
+constexpr int kVciRequestTimeoutMs = 500;      // the box answers within 500 ms
 
 #pragma pack(push, 1)
 // One VCI frame from its type byte up to, not including, its trailer.
@@ -78,3 +78,37 @@ static_assert(sizeof(_KvVciLinDataType) == 24, "LIN record is 24 bytes on the wi
 
 constexpr std::uint8_t kVciCanFrameKindReceived = 2;
 constexpr std::size_t kVciCanHeaderBytes = 16; // CAN record bytes before the data
+
+// Sub-codes of the CAN FD parameter command (type Can, command CanFdParameter).
+constexpr std::uint8_t kVciSubCodeNone = 0x00;
+constexpr std::uint8_t kVciSubCodeSetParameter = 0x02;
+constexpr std::uint8_t kVciSubCodeApplyParameters = 0x05;
+
+// CAN FD parameter codes, the first payload byte of a set-parameter request.
+enum class KvVciCanFdParameter : std::uint8_t {
+    NominalBitRate = 0x01,
+    DataBitRate = 0x26,
+    NominalTiming0 = 0x27,
+    NominalTiming1 = 0x28,
+    DataTiming0 = 0x29,
+    DataTiming1 = 0x2A,
+};
+
+// Payload of the version and base-time requests: "read".
+constexpr std::uint8_t kVciReadRequestPayload = 0x01;
+// Payload lengths of the device replies the library reads.
+constexpr std::uint16_t kVciFirmwareReplyLength = 4;
+constexpr std::uint16_t kVciBaseTimeReplyLength = 8;
+
+// Payload sizes the box may send for received bus frames and bus-load reports.
+constexpr std::uint16_t kVciCanDataMinLength = 16;
+constexpr std::uint16_t kVciCanDataMaxLength = 80;
+constexpr std::uint16_t kVciLinDataMinLength = 16;
+constexpr std::uint16_t kVciLinDataMaxLength = 24;
+constexpr std::uint16_t kVciBusLoadMinLength = 12;
+constexpr std::uint8_t kVciCanMaxDataLength = 64; // data bytes of a CAN FD frame
+
+// Channel family selectors of store lookups and periodic-sender clears; the same
+// values as the frame types.
+constexpr std::uint32_t kVciProtocolIdCan = 1;
+constexpr std::uint32_t kVciProtocolIdLin = 5;

@@ -1,0 +1,87 @@
+// One VCI box as the library sees it: its link, requests with their replies, channel
+// open and close, and the dispatcher that sorts received frames into channel buffers.
+#pragma once
+
+#include "vci/device/KvVciChannelBufferManager.h"
+#include "vci/device/KvVciDeviceBusLoad.h"
+#include "vci/device/KvVciProtocolTypes.h"
+#include "vci/transport/KvVciSocketClient.h"
+
+#include "common/PeriodSender.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class KvVciConfigStore;
+
+class KvVciDevice : public QObject {
+    Q_OBJECT
+public:
+    explicit KvVciDevice(int deviceIndex, QObject* parent = nullptr);
+    ~KvVciDevice() override; // closes first
+    KvVciDevice(const KvVciDevice&) = delete;
+    KvVciDevice& operator=(const KvVciDevice&) = delete;
+
+    // Connects and reads the firmware version: ZX_OK, ZX_ERR_DEVICE_CLOSED or
+    // ZX_ERR_OPEN_DEVICE.
+    int open();
+    // Closes every channel and the link; ZX_OK, ZX_ERR_DEVICE_CLOSED or the OR of the
+    // CAN and LIN close results. A closed device stays closed (open gives -101).
+    int close();
+    // channel -1: all. ZX_OK, ZX_ERR_NOT_CONNECTED, ZX_ERR_UNKNOWN_CHANNEL,
+    // ZX_ERR_OPEN_CAN or ZX_ERR_CANFD_PARAM.
+    int openCan(int channel);
+    // ZX_OK, ZX_ERR_UNKNOWN_CHANNEL or ZX_ERR_CLOSE_CAN.
+    int closeCan(int channel);
+    // ZX_OK, ZX_ERR_UNKNOWN_CHANNEL or ZX_ERR_CLOSE_LIN.
+    int closeLin(int channel);
+    // ZX_OK or ZX_ERR_TERMINAL_RESISTOR.
+    int setTerminalResistor(int channel, bool enable);
+    // Asks the box for its base time and returns the latest one known (0 until read).
+    std::uint64_t readBaseTime();
+    // Sends bytes as they are: ZX_OK, ZX_ERR_SEND_REFUSED or ZX_ERR_SEND_FAILED.
+    int sendRaw(const std::vector<std::uint8_t>& bytes);
+    // Sends the request and waits up to timeoutMs for its reply: ZX_OK or
+    // ZX_ERR_REQUEST_TIMEOUT. One request at a time per device.
+    int request(const _KvVciProtocolData& record, int timeoutMs);
+
+    KvVciChannelBufferManager& channelBufferManager() { return *channelBuffers_; }
+    KvVciDeviceBusLoad& busLoad() { return *busLoad_; }
+    KvVciLossCounters& lossCounters() { return socketClient_->lossCounters(); }
+    bool isConnected() const { return socketClient_->isConnected(); }
+    int deviceIndex() const { return deviceIndex_.load(std::memory_order_acquire); }
+    std::uint32_t firmwareVersion() const { return firmwareVersion_.load(std::memory_order_acquire); }
+    std::uint64_t baseTime() const { return baseTime_.load(std::memory_order_acquire); }
+
+    // The dispatcher, called on the receive thread with each batch of frames.
+    void onProtocolData(const std::vector<_KvVciProtocolData>& records);
+
+private:
+    int closeChannels(KvVciFrameType type, int channel);
+    void dispatchCanData(const _KvVciProtocolData& record);
+    void dispatchLinData(const _KvVciProtocolData& record);
+    void dispatchReply(const _KvVciProtocolData& record);
+
+    KvVciConfigStore* store_;
+    std::mutex deviceMutex_; // serialises open and close
+    std::atomic<int> deviceIndex_;
+    // The index the device was built with: its link and buffers stay those of this box
+    // after close has set deviceIndex_ to -1.
+    const int boxIndex_;
+    std::unique_ptr<KvVciSocketClient> socketClient_;
+    std::unique_ptr<Common::PeriodSender> periodSender_;
+    std::unique_ptr<KvVciDeviceBusLoad> busLoad_;
+    std::unique_ptr<KvVciChannelBufferManager> channelBuffers_;
+    std::mutex requestMutex_; // guards replyReceived_ and pendingKey_; held for a whole request
+    std::condition_variable replyCondition_;
+    bool replyReceived_ = false;
+    _KvVciProtocolData pendingKey_{};
+    std::atomic<std::uint32_t> firmwareVersion_{0};
+    std::atomic<std::uint64_t> baseTime_{0};
+};

@@ -1,0 +1,73 @@
+// The process-wide owner of the open VCI devices: opens and closes them, routes CAN
+// channel requests to them, hands them to the collector, and formats frame times.
+#pragma once
+
+#include "common/UnifiedTimeManager.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+
+class KvVciChannelBufferManager;
+class KvVciConfigStore;
+class KvVciDevice;
+
+enum class KvVciCloseMode {
+    Parallel,        // one close worker per device, joined before returning
+    OnCallingThread, // one device after the other on the caller's thread (library unload)
+};
+
+class KvVciDeviceManager {
+public:
+    static constexpr std::uint32_t kAllDevices = 0xFFFFFFFFu; // default index in openDevice
+    static constexpr std::uint32_t kDefaultDisplayMode = 2;
+    static constexpr std::uint32_t kDisplayModeCount = 5;
+
+    // Created on first use; lives until the runtime destroys it at unload.
+    static KvVciDeviceManager& instance();
+
+    KvVciDeviceManager(); // tests may build their own
+    ~KvVciDeviceManager();
+    KvVciDeviceManager(const KvVciDeviceManager&) = delete;
+    KvVciDeviceManager& operator=(const KvVciDeviceManager&) = delete;
+
+    // ZX_OK when the device is open afterwards (also when it was open already), else
+    // the device's open code. kAllDevices opens the default index.
+    int openDevice(std::uint32_t deviceIndex);
+    // The device's close code, or ZX_ERR_DEVICE_NOT_OPEN. -1 closes the default index.
+    int closeDevice(std::int32_t deviceIndex);
+    // Closes and deletes every open device: ZX_OK or a failing device's close code.
+    // Parallel falls back to the calling thread for a device whose worker cannot start.
+    int closeAllDevices(KvVciCloseMode mode = KvVciCloseMode::Parallel);
+    // The device's openCan / closeCan code, or ZX_ERR_DEVICE_NOT_OPEN.
+    int openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
+    int closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
+
+    // Borrowed until the device is closed; null when not open.
+    KvVciDevice* findDevice(std::uint32_t deviceIndex) const;
+    KvVciChannelBufferManager* findChannelBufferManager(std::uint32_t deviceIndex) const;
+
+    // The frame's time as text in the current display mode.
+    std::string formatTimestamp(int deviceIndex, std::uint64_t timestamp) const;
+    // Allocation-free form: at most capacity - 1 characters and a NUL; returns the
+    // number of characters written.
+    std::size_t formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
+                                std::size_t capacity) const;
+    // Modes 0..4 (Common::TimestampDisplayMode); other values are ignored.
+    void setTimestampDisplayMode(std::uint32_t mode);
+    std::uint32_t timestampDisplayMode() const { return displayMode_.load(std::memory_order_relaxed); }
+
+    bool isDeviceOpen(std::uint32_t deviceIndex) const { return findDevice(deviceIndex) != nullptr; }
+
+private:
+    KvVciConfigStore& store_;
+    std::unique_ptr<Common::UnifiedTimeManager> timeManager_;
+    std::atomic<std::uint32_t> displayMode_{kDefaultDisplayMode};
+    mutable std::shared_mutex tableMutex_; // guards devices_ and useCounts_
+    std::unordered_map<std::uint32_t, std::unique_ptr<KvVciDevice>> devices_;
+    std::unordered_map<std::uint32_t, std::unique_ptr<std::atomic<std::int32_t>>> useCounts_;
+};
