@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs every test: sets up the machine, builds the Linux library and its tests, runs
+# them inside a private network namespace, does the same with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then cross-builds the Windows DLL and runs its tests
+# under wine (ZX_WITH_WINDOWS=0 skips the Windows part).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${ZX_JOBS:-2}
+
+bash scripts/setup.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+step() { # step <name> <command...>
+  local name=$1
+  shift
+  echo "==> $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+  fi
+}
+
+build() { # build <folder> [cmake options...]
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null && ninja -C "$dir" -j "$jobs"
+}
+
+tests_passed=0
+tests_failed=0
+run_suite() { # run_suite <folder>: CTest inside a private network namespace
+  local out
+  out=$(mktemp)
+  scripts/netns-run.sh ctest --test-dir "$1" --output-on-failure --timeout 900 2>&1 | tee "$out"
+  local status=${PIPESTATUS[0]}
+  # "100% tests passed, 0 tests failed out of 9"
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)
+  rm -f "$out"
+  if [ -n "$summary" ]; then
+    local f t
+    f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+    t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$summary")
+    tests_failed=$((tests_failed + f))
+    tests_passed=$((tests_passed + t - f))
+  fi
+  return "$status"
+}
+run_sanitized_suite() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite "$1"
+}
+
+step "linux build" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "linux tests" run_suite build
+
+step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DZX_SANITIZE=address,undefined -DZX_BUILD_BENCH=OFF
+step "sanitizer tests" run_sanitized_suite build-asan
+
+if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
+  step "windows build" bash scripts/build-windows.sh
+  step "windows tests" bash scripts/test-windows.sh
+fi
+
+echo
+if [ "$failed" -gt 0 ]; then
+  echo "failed steps: ${failures[*]}"
+fi
+echo "steps: $passed passed, $failed failed"
+echo "tests: $tests_passed passed, $tests_failed failed"
+[ "$failed" -eq 0 ]
