@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,5 +48,29 @@ public:
     const std::string& deviceTag() const { return deviceTag_; }
 
 private:
-    // implementation-defined members
+    // Creates, binds, sizes and connects a socket from the stored settings;
+    // kUdpNoSocket on failure (logged).
+    Common::SocketHandle openSocket();
+    // Closes the current socket exactly once, whoever calls it first.
+    void closeSocket();
+    int sendBytes(const std::uint8_t* data, std::size_t length);
+    void readLoop();
+
+    std::unique_ptr<Common::HeartbeatManager> heartbeat_;
+    std::string deviceTag_;
+    std::atomic<bool> running_{false};
+    std::atomic<Common::SocketHandle> socket_{-1};
+    // Guards the lifetime of the descriptor in socket_: it is used under a shared lock
+    // (send, shutdown) and closed only under the exclusive lock, so no call ever meets
+    // a descriptor number the system has handed out again. The receive thread reads
+    // without it: it is the only one that closes while it runs.
+    std::shared_mutex socketMutex_;
+    std::atomic<bool> autoReconnect_{false};
+    std::string serverIp_;
+    std::uint16_t serverPort_ = 0;
+    std::string localIp_;
+    DataCallback dataCallback_;
+    KvVciLossCounters lossCounters_;
+    bool socketLayerStarted_ = false;
+    std::thread receiveThread_;
 };

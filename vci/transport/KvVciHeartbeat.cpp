@@ -1,0 +1,3 @@
+#include "vci/transport/KvVciHeartbeat.h"
+
+const std::vector<std::uint8_t> kHeartbeatPayload{0xFF};

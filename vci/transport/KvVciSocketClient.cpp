@@ -1,0 +1,270 @@
+#include "vci/transport/KvVciSocketClient.h"
+
+#include "api/common/ZxLog.h"
+#include "vci/transport/KvVciFrameScanner.h"
+#include "vci/transport/KvVciHeartbeat.h"
+#include "vci/transport/UdpSocket.h"
+#include "zxcollector_api.h"
+
+#include <array>
+#include <mutex>
+#include <system_error>
+
+namespace {
+
+constexpr unsigned kHeartbeatCheckMs = 1000;
+constexpr unsigned kHeartbeatIdleMs = 2000; // the box forgets a host silent for longer
+constexpr int kSendBufferKiB = 1024;
+constexpr int kReceiveBufferKiB = 8 * 1024; // room for a burst of several thousand frames
+constexpr int kReceiveTimeoutMs = 30;       // bounds how long the thread misses a stop
+constexpr std::size_t kReceiveBufferSize = 4096;
+
+enum ReadLoopExit : int {
+    kExitStopped = 0,
+    kExitClosedByServer = -1,
+    kExitReconnectFailed = -2,
+    kExitReadError = -3,
+};
+
+} // namespace
+
+KvVciSocketClient::KvVciSocketClient(int deviceIndex)
+    : heartbeat_(std::make_unique<Common::HeartbeatManager>(kHeartbeatCheckMs)),
+      deviceTag_(std::to_string(deviceIndex)) {
+    heartbeat_->setCallback([this] { sendData(kHeartbeatPayload); });
+    const int error = UdpSocket::startup();
+    if (error != 0) {
+        zxLog(ZxLevel::Error, "WSAStartup failed with error: {}", error);
+    } else {
+        socketLayerStarted_ = true;
+    }
+}
+
+KvVciSocketClient::~KvVciSocketClient() {
+    disconnectFromServer();
+    if (socketLayerStarted_) {
+        UdpSocket::cleanup();
+    }
+}
+
+bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
+    disconnectFromServer();
+    autoReconnect_.store(settings.autoReconnect);
+    serverIp_ = settings.serverIp;
+    serverPort_ = settings.serverPort;
+    localIp_ = settings.localIp;
+
+    const Common::SocketHandle socket = openSocket();
+    if (socket == kUdpNoSocket) {
+        return false;
+    }
+    socket_.store(socket);
+    running_.store(true);
+    try {
+        receiveThread_ = std::thread(&KvVciSocketClient::readLoop, this);
+    } catch (const std::system_error& error) {
+        zxLog(ZxLevel::Error, "Failed to start read thread: {}", error.what());
+        running_.store(false);
+        // Without a thread nothing reads the socket; leaving it open would only make
+        // isConnected() claim a link that receives nothing.
+        std::unique_lock lock(socketMutex_);
+        UdpSocket::close(socket_.exchange(kUdpNoSocket));
+        return false;
+    }
+    heartbeat_->start(kHeartbeatIdleMs);
+    zxLog(ZxLevel::Info, "Connected to server: {}", serverIp_);
+    return true;
+}
+
+Common::SocketHandle KvVciSocketClient::openSocket() {
+    const Common::SocketHandle socket = UdpSocket::create();
+    if (socket == kUdpNoSocket) {
+        zxLog(ZxLevel::Error, "Failed to create socket. Error: {}", UdpSocket::lastError());
+        return kUdpNoSocket;
+    }
+    if (!localIp_.empty()) {
+        if (!UdpSocket::bind(socket, localIp_, 0)) {
+            const int error = UdpSocket::lastError();
+            zxLog(ZxLevel::Error, "Failed to bind to local IP: {}. Error: {}", localIp_, error);
+            UdpSocket::close(socket);
+            return kUdpNoSocket;
+        }
+        zxLog(ZxLevel::Info, "Bind to local IP: {}", localIp_);
+    }
+    if (Common::Utils::setSocketSendBufferSize(socket, kSendBufferKiB) == 0) {
+        zxLog(ZxLevel::Warning, "Failed to set UDP send buffer sizes, using system default");
+    }
+    if (Common::Utils::setSocketReceiveBufferSize(socket, kReceiveBufferKiB) == 0) {
+        zxLog(ZxLevel::Warning, "Failed to set UDP receive buffer size, using system default");
+    }
+    UdpSocket::enableDropCounter(socket);
+    zxLog(ZxLevel::Info, "Current network card send and receive buffer: {}/{}",
+          Common::Utils::getSocketSendBufferSize(socket), Common::Utils::getSocketReceiveBufferSize(socket));
+    if (!UdpSocket::connect(socket, serverIp_, serverPort_)) {
+        const int error = UdpSocket::lastError();
+        zxLog(ZxLevel::Error, "Failed to connect to server IP: {}. Error: {}", serverIp_, error);
+        UdpSocket::close(socket);
+        return kUdpNoSocket;
+    }
+    return socket;
+}
+
+void KvVciSocketClient::disconnectFromServer() {
+    if (receiveThread_.joinable() && receiveThread_.get_id() == std::this_thread::get_id()) {
+        // The receive thread cannot wait for itself; nothing is changed.
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
+    autoReconnect_.store(false);
+    if (!running_.exchange(false)) {
+        return;
+    }
+    heartbeat_->stop();
+    {
+        std::shared_lock lock(socketMutex_);
+        const Common::SocketHandle socket = socket_.load();
+        if (socket != kUdpNoSocket) {
+            UdpSocket::shutdown(socket);
+        }
+    }
+    // The descriptor is closed only after the thread is gone, so it never reads a
+    // descriptor number that the system already gave to someone else.
+    if (receiveThread_.joinable()) {
+        receiveThread_.join();
+    }
+    closeSocket();
+}
+
+void KvVciSocketClient::closeSocket() {
+    bool closed = false;
+    {
+        std::unique_lock lock(socketMutex_);
+        Common::SocketHandle socket = socket_.load();
+        if (socket != kUdpNoSocket && socket_.compare_exchange_strong(socket, kUdpNoSocket)) {
+            UdpSocket::close(socket);
+            closed = true;
+        }
+    }
+    if (closed) {
+        zxLog(ZxLevel::Info, "Disconnected from server: {}", serverIp_);
+    }
+}
+
+int KvVciSocketClient::sendData(const std::vector<std::uint8_t>& bytes) {
+    return sendBytes(bytes.data(), bytes.size());
+}
+
+int KvVciSocketClient::sendData(const QByteArray& bytes) {
+    return sendBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                     static_cast<std::size_t>(bytes.size()));
+}
+
+int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
+    int error = 0;
+    {
+        std::shared_lock lock(socketMutex_);
+        const Common::SocketHandle socket = socket_.load();
+        if (length == 0 || socket == kUdpNoSocket) {
+            error = ZX_ERR_SEND_REFUSED;
+        } else if (UdpSocket::send(socket, data, length) < 0) {
+            error = UdpSocket::lastError();
+        }
+    }
+    if (error == ZX_ERR_SEND_REFUSED) {
+        zxLog(ZxLevel::Error, "Failed to send data: invalid socket or data");
+        return ZX_ERR_SEND_REFUSED;
+    }
+    if (error != 0) {
+        zxLog(ZxLevel::Error, "Failed to send data. Error: {}", error);
+        return ZX_ERR_SEND_FAILED;
+    }
+    UdpSocket::setLastError(0);
+    heartbeat_->updateTimestamp();
+    if (Common::shouldLogLevel(ZxLevel::Debug)) {
+        Common::logDebugHex(deviceTag_ + " SD:", data, length);
+    }
+    return ZX_OK;
+}
+
+bool KvVciSocketClient::isConnected() const {
+    return socket_.load() != kUdpNoSocket;
+}
+
+void KvVciSocketClient::setDataCallback(DataCallback callback) {
+    // The receive thread calls the callback without a lock, so it may change only
+    // while no thread exists (a finished thread stays until the next disconnect).
+    if (socket_.load() != kUdpNoSocket || receiveThread_.joinable()) {
+        return;
+    }
+    dataCallback_ = std::move(callback);
+}
+
+void KvVciSocketClient::readLoop() {
+    const std::string threadId = Common::Utils::getThreadIdString();
+    zxLog(ZxLevel::Info, "Start read message thread {}", threadId);
+    if (Common::Utils::setReceiveTimeout(socket_.load(), kReceiveTimeoutMs) != 0) {
+        zxLog(ZxLevel::Warning, "Failed to set receive timeout.");
+    }
+
+    std::array<std::uint8_t, kReceiveBufferSize> receiveBuffer;
+    KvVciFrameScanner scanner(deviceTag_, lossCounters_);
+    std::uint32_t kernelDropsSeen = 0; // the system counts per socket, from 0
+    int exitCode = kExitStopped;
+
+    while (running_.load()) {
+        const Common::SocketHandle socket = socket_.load();
+        if (socket == kUdpNoSocket) {
+            exitCode = kExitStopped;
+            break;
+        }
+        std::uint32_t kernelDrops = kernelDropsSeen;
+        const long received =
+            UdpSocket::receive(socket, receiveBuffer.data(), receiveBuffer.size(), kernelDrops);
+        if (received < 0) {
+            const int error = UdpSocket::lastError();
+            if (error == kUdpErrorTimedOut || error == kUdpErrorTryAgain || !running_.load()) {
+                lossCounters_.reportIfDue(deviceTag_);
+                continue;
+            }
+            zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
+            if (!autoReconnect_.load()) {
+                exitCode = kExitReadError;
+                break;
+            }
+            closeSocket();
+            const Common::SocketHandle fresh = openSocket();
+            if (fresh == kUdpNoSocket) {
+                zxLog(ZxLevel::Error, "Failed to reconnect to server: {}", serverIp_);
+                exitCode = kExitReconnectFailed;
+                break;
+            }
+            // Without the time-out a stop would have to rely on the shutdown alone.
+            if (Common::Utils::setReceiveTimeout(fresh, kReceiveTimeoutMs) != 0) {
+                zxLog(ZxLevel::Warning, "Failed to set receive timeout.");
+            }
+            socket_.store(fresh);
+            kernelDropsSeen = 0;
+            zxLog(ZxLevel::Info, "Reconnected to server: {}", serverIp_);
+            continue;
+        }
+        if (received == 0) {
+            if (!running_.load()) {
+                break; // our own shutdown woke the receive
+            }
+            zxLog(ZxLevel::Info, "Connection closed by server: {}", serverIp_);
+            exitCode = kExitClosedByServer;
+            break;
+        }
+        if (kernelDrops != kernelDropsSeen) {
+            lossCounters_.addKernelDrops(static_cast<std::uint32_t>(kernelDrops - kernelDropsSeen));
+            kernelDropsSeen = kernelDrops;
+        }
+        if (Common::shouldLogLevel(ZxLevel::Debug)) {
+            Common::logDebugHex(deviceTag_ + " RD:", receiveBuffer.data(),
+                                static_cast<std::uint64_t>(received));
+        }
+        scanner.feed(receiveBuffer.data(), static_cast<std::size_t>(received), dataCallback_);
+        lossCounters_.reportIfDue(deviceTag_);
+    }
+
+    zxLog(ZxLevel::Info, "Stopped read message thread {}, exit code {}", threadId, exitCode);
+}
