@@ -1,0 +1,159 @@
+#include "collector/KvCollectorDevice.h"
+
+#include "api/common/ZxLog.h"
+#include "collector/ZxCollectorConfig.h"
+#include "vci/device/KvVciChannelBufferManager.h"
+#include "vci/device/KvVciDevice.h"
+#include "vci/device/KvVciProtocol.h"
+#include "vci/manager/KvVciDeviceManager.h"
+#include "zxcollector_api.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t kShortRequestLength = 6; // command, module id, sub-command
+constexpr std::uint8_t kValueRequestLength = 8; // ... and a 16-bit value
+
+// The sub-commands whose value the module reads little-endian; others big-endian.
+bool takesLittleEndianValue(std::uint8_t subCommand) {
+    return subCommand == 1 || subCommand == 2 || subCommand == 5;
+}
+
+// "10 01 01 00 00 03": the data bytes of a request for the failure message.
+std::string dataBytesText(const _KvVciCanDataType& frame) {
+    std::string text;
+    const std::size_t length = std::min<std::size_t>(frame.dataLength, sizeof(frame.data));
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i > 0) {
+            text += ' ';
+        }
+        text += fmt::format("{:02x}", frame.data[i]);
+    }
+    return text;
+}
+
+} // namespace
+
+KvCollectorDevice& KvCollectorDevice::instance() {
+    static KvCollectorDevice device(KvVciDeviceManager::instance(), ZxCollectorConfig::instance());
+    return device;
+}
+
+KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager, ZxCollectorConfig& config)
+    : QObject(nullptr), deviceManager_(deviceManager), config_(config) {}
+
+KvCollectorDevice::~KvCollectorDevice() = default;
+
+std::int32_t KvCollectorDevice::setModuleSamplingFrequency(std::uint32_t moduleId, std::uint16_t frequency) {
+    std::int32_t result = ZX_OK;
+    if (sendModuleCommand(moduleId, kCommandSession, kSubEnterConfig, 0) != ZX_OK) {
+        zxLog(ZxLevel::Error, "Failed to enter configuration mode for Module 0x{:X}", moduleId);
+        result = ZX_ERR_MODULE_ENTER;
+    } else {
+        // The closing write goes out whatever the frequency write returned.
+        result = sendModuleCommand(moduleId, kCommandWrite, kSubSamplingFrequency, frequency);
+        result |= sendModuleCommand(moduleId, kCommandWrite, kSubClosingWrite, 0);
+    }
+    // Always leave configuration mode, also after a failed enter.
+    if (sendModuleCommand(moduleId, kCommandSession, kSubCompleteConfig, 0) != ZX_OK) {
+        zxLog(ZxLevel::Error, "Failed to complete configuration mode for Module 0x{:X}", moduleId);
+        result |= ZX_ERR_MODULE_COMPLETE;
+    }
+    return result;
+}
+
+std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::uint8_t command,
+                                                  std::uint8_t subCommand, std::uint16_t value) {
+    _KvVciCanDataType frame;
+    buildModuleFrame(frame, moduleId, command, subCommand, value);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        expectedResponse_ = static_cast<std::uint8_t>(command + kResponseOffset);
+    }
+    const std::int32_t result = requestModule(frame, kRequestTimeoutMs);
+    if (result != ZX_OK) {
+        zxLog(ZxLevel::Error, "Module 0x{:X} configuration failed for command {:X}x, sub command {:X}x",
+              moduleId, command, subCommand);
+        return result;
+    }
+    return ZX_OK;
+}
+
+std::int32_t KvCollectorDevice::requestModule(const _KvVciCanDataType& frame, std::int32_t timeoutMs) {
+    KvVciDevice* device = getDevice();
+    if (device == nullptr) {
+        zxLog(ZxLevel::Error, "Get Device{} handle failed!", config_.deviceIndex);
+        return ZX_ERR_DEVICE_NOT_OPEN;
+    }
+    // Every open device owns its channel buffers, so this path always has them.
+    KvVciChannelBufferManager& buffers = device->channelBufferManager();
+    const std::uint32_t channel = config_.channelIndex;
+
+    // Answers to earlier, timed-out requests must not complete this one.
+    buffers.resetCanBuffer(channel);
+
+    const std::int32_t sent =
+        device->sendRaw(KvVciProtocol::buildCanTransmitFrame(static_cast<int>(channel), frame));
+    if (sent != ZX_OK) {
+        zxLog(ZxLevel::Error, "Request module failed: id 0x{:X}, {}", frame.id, dataBytesText(frame));
+        return sent;
+    }
+
+    const int passes = std::max(1, timeoutMs / kPollIntervalMs);
+    std::vector<_KvVciCanDataType> received(kPollBatch);
+    for (int pass = 0; pass < passes; ++pass) {
+        std::uint32_t count = kPollBatch;
+        if (buffers.readCanRecords(channel, received.data(), count) == 0) {
+            for (std::uint32_t i = 0; i < count; ++i) {
+                if (isModuleReply(received[i])) {
+                    return ZX_OK;
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
+    }
+    return ZX_ERR_MODULE_TIMEOUT;
+}
+
+void KvCollectorDevice::buildModuleFrame(_KvVciCanDataType& frame, std::uint32_t moduleId,
+                                         std::uint8_t command, std::uint8_t subCommand, std::uint16_t value) {
+    std::memset(&frame, 0, sizeof(frame));
+    frame.id = kRequestId;
+    frame.dataLength = command == kCommandSession ? kShortRequestLength : kValueRequestLength;
+    frame.flags = kRequestFlags;
+    frame.data[0] = command;
+    frame.data[1] = static_cast<std::uint8_t>(moduleId);
+    frame.data[2] = static_cast<std::uint8_t>(moduleId >> 8);
+    frame.data[3] = static_cast<std::uint8_t>(moduleId >> 16);
+    frame.data[4] = static_cast<std::uint8_t>(moduleId >> 24);
+    frame.data[5] = subCommand;
+    if (frame.dataLength != kValueRequestLength) {
+        return;
+    }
+    if (takesLittleEndianValue(subCommand)) {
+        frame.data[6] = static_cast<std::uint8_t>(value);
+        frame.data[7] = static_cast<std::uint8_t>(value >> 8);
+    } else {
+        frame.data[6] = static_cast<std::uint8_t>(value >> 8);
+        frame.data[7] = static_cast<std::uint8_t>(value);
+        zxLog(ZxLevel::Info, "SD: CH{} VAL:{}", frame.data[6], frame.data[7]);
+    }
+}
+
+bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
+    constexpr std::uint8_t kSessionResponse = kCommandSession + kResponseOffset; // 0x50
+    constexpr std::uint8_t kWriteResponse = kCommandWrite + kResponseOffset;     // 0x6E
+    const std::uint8_t code = record.data[0];
+    std::lock_guard<std::mutex> lock(mutex_);
+    return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
+}
+
+KvVciDevice* KvCollectorDevice::getDevice() {
+    return deviceManager_.findDevice(config_.deviceIndex);
+}

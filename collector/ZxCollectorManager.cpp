@@ -1,0 +1,151 @@
+#include "collector/ZxCollectorManager.h"
+
+#include "api/common/ZxLog.h"
+#include "collector/KvCollectorDevice.h"
+#include "collector/ZxCollectorConfig.h"
+#include "collector/ZxCollectorReader.h"
+#include "filesave/ZxSaveStartRequest.h"
+
+#include <exception>
+#include <utility>
+
+ZxCollectorManager& ZxCollectorManager::instance() {
+    static ZxCollectorManager manager(ZxCollectorConfig::instance(), KvCollectorDevice::instance());
+    return manager;
+}
+
+ZxCollectorManager::ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice)
+    : config_(config), moduleDevice_(moduleDevice) {
+    zxLog(ZxLevel::Info, "ZORVEX collector initialized");
+}
+
+ZxCollectorManager::~ZxCollectorManager() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ReaderTable readers = takeReaders([](std::uint16_t) { return true; });
+        readers.clear();
+    }
+    zxLog(ZxLevel::Info, "ZORVEX collector destroyed");
+}
+
+template <typename Predicate>
+ZxCollectorManager::ReaderTable ZxCollectorManager::takeReaders(Predicate matches) {
+    ReaderTable taken;
+    std::unique_lock<std::shared_mutex> table(tableLock_);
+    for (auto it = readers_.begin(); it != readers_.end();) {
+        if (matches(it->first)) {
+            auto next = std::next(it);
+            taken.insert(readers_.extract(it));
+            it = next;
+        } else {
+            ++it;
+        }
+    }
+    return taken;
+}
+
+ZxCollectorReader* ZxCollectorManager::lookUp(std::uint16_t key) const {
+    std::shared_lock<std::shared_mutex> table(tableLock_);
+    const auto it = readers_.find(key);
+    return it == readers_.end() ? nullptr : it->second.get();
+}
+
+std::int32_t ZxCollectorManager::createReader(std::uint32_t device, std::uint32_t channel) {
+    const std::uint16_t key = readerKey(device, channel);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lookUp(key) != nullptr) {
+        zxLog(ZxLevel::Warning, "Reader for DEV {} CH {} already exists.", device, channel);
+        return ZX_OK;
+    }
+    std::unique_ptr<ZxCollectorReader> reader;
+    try {
+        reader = std::make_unique<ZxCollectorReader>(device, channel);
+    } catch (const std::exception& error) {
+        zxLog(ZxLevel::Error, "Create reader for DEV {} CH {} failed: {}", device, channel, error.what());
+        return ZX_ERR_NO_READER;
+    }
+    {
+        std::unique_lock<std::shared_mutex> table(tableLock_);
+        readers_.emplace(key, std::move(reader));
+    }
+    return ZX_OK;
+}
+
+std::int32_t ZxCollectorManager::resetReader(std::uint32_t device, std::uint32_t channel) {
+    const std::uint16_t key = readerKey(device, channel);
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Destroyed here, after leaving the table lock: a reader stops its saving first.
+    takeReaders([key](std::uint16_t candidate) { return candidate == key; });
+    return ZX_OK;
+}
+
+std::int32_t ZxCollectorManager::closeDeviceReaders(std::uint32_t device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    takeReaders([device](std::uint16_t key) { return static_cast<std::uint32_t>(key >> 8) == device; });
+    return ZX_OK;
+}
+
+void ZxCollectorManager::closeAllReaders() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    takeReaders([](std::uint16_t) { return true; });
+}
+
+ZxCollectorReader* ZxCollectorManager::findReader(std::uint32_t device, std::uint32_t channel) {
+    ZxCollectorReader* reader = lookUp(readerKey(device, channel));
+    if (reader == nullptr) {
+        zxLog(ZxLevel::Error, "Operation failed: Reader not found for DEV {} CH {}", device, channel);
+    }
+    return reader;
+}
+
+std::int32_t ZxCollectorManager::readBuffer(std::uint32_t device, std::uint32_t channel,
+                                            ZxCollectData* records, std::int32_t capacity) {
+    ZxCollectorReader* reader = findReader(device, channel);
+    if (reader == nullptr) {
+        return ZX_ERR_NO_READER;
+    }
+    return reader->read(records, capacity);
+}
+
+std::int32_t ZxCollectorManager::clearBuffer(std::uint32_t device, std::uint32_t channel) {
+    ZxCollectorReader* reader = findReader(device, channel);
+    if (reader == nullptr) {
+        return ZX_ERR_NO_READER;
+    }
+    return reader->clear();
+}
+
+std::int32_t ZxCollectorManager::startSaveFile(std::uint32_t device, std::uint32_t channel,
+                                               const char* rootDirectory, const char* idMapping,
+                                               std::int32_t maxFileSizeMB) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ZxCollectorReader* reader = findReader(device, channel);
+    if (reader == nullptr) {
+        return ZX_ERR_NO_READER;
+    }
+    // A null root directory or a bad identifier is refused here, before the running
+    // save (if any) is touched.
+    ZxSaveStartRequest request;
+    const std::int32_t prepared = request.prepare(device, channel, rootDirectory, idMapping, maxFileSizeMB);
+    if (prepared != ZX_OK) {
+        return prepared;
+    }
+    return reader->startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
+}
+
+std::int32_t ZxCollectorManager::stopSaveFile(std::uint32_t device, std::uint32_t channel) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ZxCollectorReader* reader = findReader(device, channel);
+    if (reader == nullptr) {
+        return ZX_ERR_NO_READER;
+    }
+    return reader->stopFileSave();
+}
+
+std::int32_t ZxCollectorManager::setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
+                                                            std::uint32_t moduleId, std::uint16_t frequency) {
+    std::lock_guard<std::mutex> lock(moduleMutex_);
+    config_.deviceIndex = static_cast<std::uint8_t>(device);
+    config_.channelIndex = static_cast<std::uint8_t>(channel);
+    return moduleDevice_.setModuleSamplingFrequency(moduleId, frequency);
+}

@@ -1,0 +1,79 @@
+// The collector half of the exported interface: one reader per initialised device
+// channel, reading and clearing, file saving control and module configuration.
+#pragma once
+
+#include "zxcollector_api.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+class KvCollectorDevice;
+class ZxCollectorConfig;
+class ZxCollectorReader;
+
+class ZxCollectorManager {
+public:
+    // The one object; created while the library loads.
+    static ZxCollectorManager& instance();
+
+    ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice);
+    ~ZxCollectorManager();
+
+    ZxCollectorManager(const ZxCollectorManager&) = delete;
+    ZxCollectorManager& operator=(const ZxCollectorManager&) = delete;
+
+    // Device index in the high byte, channel index in the low byte.
+    static std::uint16_t readerKey(std::uint32_t device, std::uint32_t channel) {
+        return static_cast<std::uint16_t>(device * 256u + channel);
+    }
+
+    // After the channel was opened. 0 also when the reader exists; -1003 on failure.
+    std::int32_t createReader(std::uint32_t device, std::uint32_t channel);
+    // Before the channel is closed: stops its saving and discards the reader. Always 0.
+    std::int32_t resetReader(std::uint32_t device, std::uint32_t channel);
+    // Before the device is closed: discards the readers of that device. Always 0.
+    std::int32_t closeDeviceReaders(std::uint32_t device);
+    void closeAllReaders();
+    // Logs and returns null when the channel has no reader. The reader stays valid
+    // until the channel is reset or its device closed.
+    ZxCollectorReader* findReader(std::uint32_t device, std::uint32_t channel);
+
+    // capacity as the host passed it: 0 or negative is refused with -1.
+    std::int32_t readBuffer(std::uint32_t device, std::uint32_t channel, ZxCollectData* records,
+                            std::int32_t capacity);
+    std::int32_t clearBuffer(std::uint32_t device, std::uint32_t channel);
+
+    std::int32_t startSaveFile(std::uint32_t device, std::uint32_t channel, const char* rootDirectory,
+                               const char* idMapping, std::int32_t maxFileSizeMB);
+    std::int32_t stopSaveFile(std::uint32_t device, std::uint32_t channel);
+
+    // Aims module configuration at (device, channel), low 8 bits each, and runs the
+    // sampling-frequency sequence. Concurrent calls run one after the other.
+    std::int32_t setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
+                                            std::uint32_t moduleId, std::uint16_t frequency);
+
+private:
+    using ReaderTable = std::map<std::uint16_t, std::unique_ptr<ZxCollectorReader>>;
+
+    ZxCollectorReader* lookUp(std::uint16_t key) const;
+    // Takes every reader matching the predicate out of the table; the caller destroys
+    // them (outside tableLock_, under mutex_).
+    template <typename Predicate> ReaderTable takeReaders(Predicate matches);
+
+    ZxCollectorConfig& config_;
+    KvCollectorDevice& moduleDevice_;
+    // Guards the reader set as a whole: held by create, reset, close and save
+    // start/stop for their whole work, including reader construction and destruction.
+    std::mutex mutex_;
+    // Guards readers_ (the map itself): taken shared by lookups on the host's reading
+    // threads, exclusively only for the moment of an insertion or removal, so a
+    // lookup never waits for a save stop and never walks a map being changed.
+    mutable std::shared_mutex tableLock_;
+    ReaderTable readers_;
+    // Guards config_.deviceIndex/channelIndex and the sequence that uses them: two
+    // module configurations never interleave.
+    std::mutex moduleMutex_;
+};

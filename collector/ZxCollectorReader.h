@@ -1,0 +1,71 @@
+// Turns the CAN frames that one device channel has received into ZxCollectData
+// records for the host, and hands the same records to file saving while it runs.
+#pragma once
+
+#include "filesave/ZxIdMappingParser.h"
+#include "vci/device/KvVciProtocolTypes.h"
+#include "zxcollector_api.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class KvVciChannelBufferManager;
+class KvVciConfigStore;
+class KvVciDeviceManager;
+class ZxCollectorFileManager;
+
+class ZxCollectorReader {
+public:
+    // Most records one read takes, whatever capacity the host passes.
+    static constexpr std::size_t kStagingCapacity = 10000;
+
+    // Reader of an initialised channel of an open device; throws std::runtime_error
+    // "Failed to initialize collector reader" when the channel is not open or the
+    // device has no channel buffers.
+    ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex);
+    // Reader over channel buffers the caller owns (and keeps alive longer than the
+    // reader); timestamps are still formatted by the device manager for deviceIndex.
+    ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex,
+                      KvVciChannelBufferManager& buffers);
+    // Stops file saving first, so every file is complete.
+    ~ZxCollectorReader();
+
+    ZxCollectorReader(const ZxCollectorReader&) = delete;
+    ZxCollectorReader& operator=(const ZxCollectorReader&) = delete;
+
+    // Takes up to min(capacity, 10000) waiting records into records and returns their
+    // number; -1 for a null buffer or a capacity of 0 or below (the host's buffer
+    // size is then unknown), ZX_ERR_NO_DATA when nothing waits, -3 without buffers.
+    // One read at a time per reader.
+    std::int32_t read(ZxCollectData* records, std::int32_t capacity);
+    // Discards the waiting records: 0, or -601 when the device has no such channel.
+    std::int32_t clear();
+
+    // Replaces any running save by a new one; 0 or the file manager's start code.
+    std::int32_t startFileSave(const std::string& rootDirectory, const ZxIdMappingTable& idMapping,
+                               std::uint16_t maxFileSizeMB);
+    // Stops and discards the running save, if any. Always 0.
+    std::int32_t stopFileSave();
+
+    std::uint32_t deviceIndex() const { return deviceIndex_; }
+    std::uint32_t channelIndex() const { return channelIndex_; }
+
+private:
+    bool initialize();
+    void convert(ZxCollectData* records, std::uint32_t count) const;
+
+    KvVciConfigStore& store_;
+    KvVciDeviceManager& deviceManager_;
+    KvVciChannelBufferManager* buffers_ = nullptr; // borrowed from the device
+    const std::uint32_t deviceIndex_;
+    const std::uint32_t channelIndex_;
+    std::unique_ptr<_KvVciCanDataType[]> stagingFrames_;
+    // Guards fileManager_: read holds it only while handing records over, save start
+    // and stop while installing or taking out the file manager, so a read never pushes
+    // into a file manager that is being destroyed.
+    std::mutex fileManagerMutex_;
+    std::unique_ptr<ZxCollectorFileManager> fileManager_;
+};
