@@ -78,8 +78,10 @@ private:
     std::unique_ptr<Common::PeriodSender> periodSender_;
     std::unique_ptr<KvVciDeviceBusLoad> busLoad_;
     std::unique_ptr<KvVciChannelBufferManager> channelBuffers_;
-    std::mutex requestMutex_; // guards replyReceived_ and pendingKey_; held for a whole request
+    // guards requestPending_, replyReceived_ and pendingKey_; held for a whole request
+    std::mutex requestMutex_;
     std::condition_variable replyCondition_;
+    bool requestPending_ = false; // an all-zero record must not answer "no request"
     bool replyReceived_ = false;
     _KvVciProtocolData pendingKey_{};
     std::atomic<std::uint32_t> firmwareVersion_{0};

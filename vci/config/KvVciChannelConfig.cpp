@@ -1,0 +1,11 @@
+#include "vci/config/KvVciChannelConfig.h"
+
+KvVciCanChannelConfig::KvVciCanChannelConfig() {
+    bitRate = kDefaultBitRate;
+    mode = QStringLiteral("CANFD");
+}
+
+KvVciLinChannelConfig::KvVciLinChannelConfig() {
+    bitRate = kDefaultBitRate;
+    mode = QStringLiteral("Master");
+}

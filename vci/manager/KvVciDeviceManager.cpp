@@ -1,0 +1,192 @@
+#include "vci/manager/KvVciDeviceManager.h"
+
+#include "api/common/ZxLog.h"
+#include "vci/config/KvVciConfigStore.h"
+#include "vci/device/KvVciDevice.h"
+#include "zxcollector_api.h"
+
+#include <chrono>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kTimestampUnitsPerSecond = 1e6; // texts carry microseconds
+
+} // namespace
+
+KvVciDeviceManager& KvVciDeviceManager::instance() {
+    static KvVciDeviceManager manager;
+    return manager;
+}
+
+KvVciDeviceManager::KvVciDeviceManager()
+    : store_(KvVciConfigStore::instance()), timeManager_(std::make_unique<Common::UnifiedTimeManager>()) {
+    timeManager_->initialize(std::chrono::system_clock::now(), kTimestampUnitsPerSecond);
+}
+
+KvVciDeviceManager::~KvVciDeviceManager() = default;
+
+int KvVciDeviceManager::openDevice(std::uint32_t deviceIndex) {
+    if (deviceIndex == kAllDevices) {
+        deviceIndex = static_cast<std::uint32_t>(store_.getDefaultDeviceIndex());
+    }
+    {
+        std::shared_lock<std::shared_mutex> lock(tableMutex_);
+        if (devices_.count(deviceIndex) != 0) {
+            zxLog(ZxLevel::Warning, "Device{} is already opened", deviceIndex);
+            return ZX_OK;
+        }
+    }
+
+    // Opening talks to the box for up to 500 ms: no table lock meanwhile.
+    auto device = std::make_unique<KvVciDevice>(static_cast<int>(deviceIndex));
+    const int result = device->open();
+    if (result != ZX_OK) {
+        return result;
+    }
+    timeManager_->registerDevice(static_cast<int>(deviceIndex), device->readBaseTime());
+
+    std::unique_ptr<KvVciDevice> replaced;
+    {
+        std::unique_lock<std::shared_mutex> lock(tableMutex_);
+        std::unique_ptr<KvVciDevice>& slot = devices_[deviceIndex];
+        replaced = std::move(slot);
+        slot = std::move(device);
+        std::unique_ptr<std::atomic<std::int32_t>>& count = useCounts_[deviceIndex];
+        if (!count) {
+            count = std::make_unique<std::atomic<std::int32_t>>(0);
+        }
+        count->store(0);
+    }
+    // A device replaced by a concurrent open of the same index closes here, outside the
+    // lock, since closing talks to the box.
+    replaced.reset();
+    return ZX_OK;
+}
+
+int KvVciDeviceManager::closeDevice(std::int32_t deviceIndex) {
+    if (deviceIndex == -1) {
+        deviceIndex = store_.getDefaultDeviceIndex();
+    }
+    const auto key = static_cast<std::uint32_t>(deviceIndex);
+    std::unique_ptr<KvVciDevice> device;
+    std::int32_t useCount = 0;
+    {
+        std::unique_lock<std::shared_mutex> lock(tableMutex_);
+        const auto found = devices_.find(key);
+        if (found == devices_.end()) {
+            return ZX_ERR_DEVICE_NOT_OPEN;
+        }
+        device = std::move(found->second);
+        devices_.erase(found);
+        const auto count = useCounts_.find(key);
+        if (count != useCounts_.end()) {
+            useCount = count->second->load();
+            useCounts_.erase(count);
+        }
+    }
+    if (useCount > 0) {
+        zxLog(ZxLevel::Warning, "Device{} is still in use, count: {}", key, useCount);
+    }
+    const int result = device->close();
+    device.reset();
+    return result;
+}
+
+int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
+    std::unique_lock<std::shared_mutex> lock(tableMutex_);
+    if (devices_.empty()) {
+        return ZX_OK;
+    }
+    std::atomic<int> sharedResult{ZX_OK};
+    const auto closeOne = [&sharedResult](KvVciDevice* device) {
+        const int result = device->close();
+        if (result != ZX_OK) {
+            sharedResult.exchange(result);
+        }
+    };
+
+    // Each close waits up to 500 ms per open channel for the box, so boxes close in
+    // parallel. At library unload the caller asks for the calling thread instead:
+    // under the loader lock a started thread may never run and its join never return.
+    std::vector<std::thread> workers;
+    if (mode == KvVciCloseMode::Parallel) {
+        workers.reserve(devices_.size());
+    }
+    for (auto& entry : devices_) {
+        KvVciDevice* device = entry.second.get();
+        if (mode == KvVciCloseMode::OnCallingThread) {
+            closeOne(device);
+            continue;
+        }
+        try {
+            workers.emplace_back(closeOne, device);
+        } catch (const std::system_error& error) {
+            zxLog(ZxLevel::Warning, "Close worker for Device{} could not start ({}); closing it here",
+                  entry.first, error.what());
+            closeOne(device);
+        }
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+
+    devices_.clear();
+    useCounts_.clear();
+    zxLog(ZxLevel::Info, "Closed all device");
+    return sharedResult.load();
+}
+
+int KvVciDeviceManager::openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
+    // Held shared while the device talks to the box, so that no close deletes it meanwhile.
+    std::shared_lock<std::shared_mutex> lock(tableMutex_);
+    const auto found = devices_.find(deviceIndex);
+    if (found == devices_.end()) {
+        zxLog(ZxLevel::Error, "Open CAN failed: device {} not found", deviceIndex);
+        return ZX_ERR_DEVICE_NOT_OPEN;
+    }
+    return found->second->openCan(static_cast<int>(channel));
+}
+
+int KvVciDeviceManager::closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
+    std::shared_lock<std::shared_mutex> lock(tableMutex_);
+    const auto found = devices_.find(deviceIndex);
+    if (found == devices_.end()) {
+        zxLog(ZxLevel::Error, "Close CAN failed: device {} not found", deviceIndex);
+        return ZX_ERR_DEVICE_NOT_OPEN;
+    }
+    return found->second->closeCan(static_cast<int>(channel));
+}
+
+KvVciDevice* KvVciDeviceManager::findDevice(std::uint32_t deviceIndex) const {
+    std::shared_lock<std::shared_mutex> lock(tableMutex_);
+    const auto found = devices_.find(deviceIndex);
+    return found == devices_.end() ? nullptr : found->second.get();
+}
+
+KvVciChannelBufferManager* KvVciDeviceManager::findChannelBufferManager(std::uint32_t deviceIndex) const {
+    std::shared_lock<std::shared_mutex> lock(tableMutex_);
+    const auto found = devices_.find(deviceIndex);
+    return found == devices_.end() ? nullptr : &found->second->channelBufferManager();
+}
+
+std::string KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp) const {
+    return timeManager_->formatTimestamp(deviceIndex, timestamp,
+                                         static_cast<Common::TimestampDisplayMode>(timestampDisplayMode()));
+}
+
+std::size_t KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
+                                                std::size_t capacity) const {
+    return timeManager_->formatTimestamp(deviceIndex, timestamp,
+                                         static_cast<Common::TimestampDisplayMode>(timestampDisplayMode()),
+                                         out, capacity);
+}
+
+void KvVciDeviceManager::setTimestampDisplayMode(std::uint32_t mode) {
+    if (mode < kDisplayModeCount) {
+        displayMode_.store(mode, std::memory_order_relaxed);
+    }
+}
