@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -21,7 +22,9 @@ public:
 
     void setCallback(std::function<void()> callback);
     // Starts the timer: the callback runs when nothing was sent for idleIntervalMs.
-    // A second start restarts it with the new interval.
+    // A second start restarts it with the new interval. The idle time counts from the
+    // start. Without sends the callback runs at every check once idleIntervalMs passed;
+    // it may call updateTimestamp and stop (not start) itself.
     void start(unsigned idleIntervalMs);
     // Stops the timer and joins its thread; returns within one wake-up, never waits
     // for a check interval to run out. Harmless when not running.
@@ -35,11 +38,12 @@ private:
 
     const std::chrono::milliseconds checkInterval_;
     std::atomic<std::int64_t> lastSendNs_{0}; // steady clock, nanoseconds
-    std::mutex mutex_;                       // guards callback_, stopping_ and thread_
+    std::mutex mutex_;                        // guards callback_, stopping_ and thread_
     std::condition_variable wake_;
     std::function<void()> callback_;
     bool stopping_ = false;
     std::thread thread_;
+    std::atomic<bool> running_{false}; // between start and stop, readable without the lock
 };
 
 } // namespace Common

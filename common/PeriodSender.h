@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -20,11 +21,14 @@ public:
     PeriodSender(const PeriodSender&) = delete;
     PeriodSender& operator=(const PeriodSender&) = delete;
 
+    // The callback runs on the sender's thread while the sender's lock is held (so a
+    // clear() is final when it returns): it must not call back into this sender.
     void setSendCallback(SendCallback callback);
-    // Registers bytes to send every periodMs (at least 1) for (protocolId, channel).
+    // Registers bytes to send every periodMs (at least 1) for (protocolId, channel); the
+    // first copy goes out at once. Adding the same bytes twice sends them twice.
     void add(std::uint16_t protocolId, std::uint16_t channel, std::vector<std::uint8_t> bytes,
              std::uint32_t periodMs);
-    // Drops everything registered.
+    // Drops everything registered and ends the thread; nothing is sent after it returns.
     void clear();
     // Drops what is registered for one channel of one protocol (1 CAN, 5 LIN).
     void clear(std::uint16_t protocolId, std::uint16_t channel);

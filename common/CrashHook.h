@@ -1,0 +1,20 @@
+// The platform's hook for abnormal termination: fatal signals on POSIX, the
+// unhandled-exception filter on Windows. Whatever was installed before is kept and
+// put back, so the process still ends as it would have and an unloaded library
+// leaves no hook behind.
+#pragma once
+
+namespace Common {
+
+class CrashHook {
+public:
+    using Callback = void (*)();
+
+    // Installs the hook; onCrash runs on the failing thread before the process ends.
+    // A second install while installed changes nothing.
+    static void install(Callback onCrash);
+    // Puts back what was installed before. Harmless when not installed.
+    static void uninstall();
+};
+
+} // namespace Common

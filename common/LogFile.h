@@ -1,0 +1,38 @@
+// The file behind the log: appends lines, flushes each one so a crash loses nothing,
+// and rotates path -> path.1 -> ... -> path.N when the size limit would be passed.
+// Not thread-safe: the log serialises every call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace Common {
+
+class LogFile {
+public:
+    // Creates missing parent folders and opens path for appending. Throws
+    // std::runtime_error naming the path and the system's reason when it cannot.
+    void open(const std::string& path, std::uint64_t maxBytes, int keptFiles);
+    void close();
+    bool isOpen() const { return file_ != nullptr; }
+    // Writes and flushes; false when the line could not be written. Never throws.
+    bool write(const char* data, std::size_t length);
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    void rotate();
+
+    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::string path_;
+    std::uint64_t maxBytes_ = 0;
+    int keptFiles_ = 0;
+    std::uint64_t size_ = 0; // bytes in the current file
+};
+
+} // namespace Common
