@@ -1,0 +1,175 @@
+#include "tools/vci-sim/VciSimulator.h"
+
+#include "tools/vci-sim/PrivateNamespaceCheck.h"
+#include "tools/vci-sim/SimBox.h"
+#include "tools/vci-sim/SimDatagramWriter.h"
+#include "tools/vci-sim/SimWire.h"
+
+namespace vcisim {
+
+VciSimulator::VciSimulator(VciSimulatorOptions options) : options_(std::move(options)) {}
+
+VciSimulator::~VciSimulator() {
+    stop();
+}
+
+bool VciSimulator::start() {
+    if (running()) {
+        return true;
+    }
+    const std::string problem = privateNamespaceProblem();
+    if (!problem.empty()) {
+        lastError_ = "vci-sim refuses to start outside a private network namespace (" + problem +
+                     "); run it through scripts/netns-run.sh";
+        return false;
+    }
+    for (uint32_t index : options_.deviceIndices) {
+        auto box = std::make_unique<SimBox>(index, options_);
+        const std::string why = box->start();
+        if (!why.empty()) {
+            lastError_ = "device " + std::to_string(index) + ": " + why;
+            stop();
+            return false;
+        }
+        boxes_.push_back(std::move(box));
+    }
+    lastError_.clear();
+    return true;
+}
+
+void VciSimulator::stop() {
+    for (auto& box : boxes_) {
+        box->stop();
+    }
+    boxes_.clear();
+}
+
+SimBox* VciSimulator::box(uint32_t deviceIndex) const {
+    for (const auto& box : boxes_) {
+        if (box->deviceIndex() == deviceIndex) {
+            return box.get();
+        }
+    }
+    return nullptr;
+}
+
+template <typename Action> void VciSimulator::forEach(uint32_t deviceIndex, Action action) {
+    for (auto& box : boxes_) {
+        if (deviceIndex == kAllDevices || box->deviceIndex() == deviceIndex) {
+            action(*box);
+        }
+    }
+}
+
+void VciSimulator::setMisbehaviour(const Misbehaviour& misbehaviour, uint32_t deviceIndex) {
+    if (deviceIndex == kAllDevices) {
+        options_.misbehaviour = misbehaviour;
+    }
+    forEach(deviceIndex, [&](SimBox& box) { box.setMisbehaviour(misbehaviour); });
+}
+
+void VciSimulator::setSilent(bool silent, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setSilent(silent); });
+}
+
+void VciSimulator::setRateMode(const RateMode& rate, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setRateMode(rate); });
+}
+
+void VciSimulator::setModules(uint32_t deviceIndex, uint8_t channel, const std::vector<ModuleSpec>& modules) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setModules(channel, modules); });
+}
+
+void VciSimulator::setUniqueValues(bool unique, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setUniqueValues(unique); });
+}
+
+void VciSimulator::setFirmware(const std::array<uint8_t, 4>& firmware, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setFirmware(firmware); });
+}
+
+void VciSimulator::setBusLoadInterval(uint32_t intervalMs, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setBusLoadInterval(intervalMs); });
+}
+
+void VciSimulator::setFramesPerDatagram(uint32_t frames, uint32_t deviceIndex) {
+    forEach(deviceIndex, [&](SimBox& box) { box.setFramesPerDatagram(frames); });
+}
+
+void VciSimulator::sendRawDatagram(uint32_t deviceIndex, std::vector<uint8_t> bytes) {
+    if (SimBox* target = box(deviceIndex)) {
+        target->injectDatagram(std::move(bytes));
+    }
+}
+
+void VciSimulator::sendEmptyDatagram(uint32_t deviceIndex) {
+    sendRawDatagram(deviceIndex, {});
+}
+
+void VciSimulator::sendGarbageDatagram(uint32_t deviceIndex, size_t length) {
+    std::vector<uint8_t> garbage(length);
+    for (size_t i = 0; i < length; ++i) {
+        // No 0x55 byte, so the garbage cannot be taken for the start of a frame.
+        garbage[i] = static_cast<uint8_t>(0x60 + (i * 37) % 0x90);
+    }
+    sendRawDatagram(deviceIndex, std::move(garbage));
+}
+
+void VciSimulator::sendOversizeFrame(uint32_t deviceIndex, uint8_t channel, uint16_t payloadLength) {
+    std::vector<uint8_t> payload(payloadLength, 0);
+    if (payload.size() >= kCanHeaderBytes) {
+        writeU32(payload.data() + kCanIdOffset, 0x7FF);
+        payload[kCanDataLengthOffset] =
+            static_cast<uint8_t>(std::min<size_t>(payload.size() - kCanHeaderBytes, 255));
+        payload[kCanKindOffset] = kFrameKindReceived;
+    }
+    sendRawDatagram(deviceIndex, SimDatagramWriter::frame(static_cast<uint8_t>(FrameType::Can),
+                                                          static_cast<uint8_t>(ChannelCommand::Data), channel,
+                                                          0, payload.data(), payload.size()));
+}
+
+std::vector<ReceivedDatagram> VciSimulator::receivedDatagrams(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->receivedDatagrams() : std::vector<ReceivedDatagram>{};
+}
+
+void VciSimulator::clearReceivedDatagrams(uint32_t deviceIndex) {
+    forEach(deviceIndex, [](SimBox& box) { box.clearReceivedDatagrams(); });
+}
+
+uint64_t VciSimulator::heartbeatCount(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->heartbeatCount() : 0;
+}
+
+uint64_t VciSimulator::requestDatagramCount(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->requestDatagramCount() : 0;
+}
+
+uint64_t VciSimulator::framesSent(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->framesSent() : 0;
+}
+
+uint64_t VciSimulator::datagramsSent(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->datagramsSent() : 0;
+}
+
+uint64_t VciSimulator::sendFailures(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->sendFailures() : 0;
+}
+
+ChannelSnapshot VciSimulator::channel(uint32_t deviceIndex, uint8_t channel) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->channel(channel) : ChannelSnapshot{};
+}
+
+bool VciSimulator::rateFinished(uint32_t deviceIndex) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? target->rateFinished() : false;
+}
+
+} // namespace vcisim

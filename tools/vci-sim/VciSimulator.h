@@ -1,0 +1,69 @@
+// Simulated VCI boxes for tests and benchmarks: one box per device index, each on
+// 192.168.201.(130 + index):8000, answering the library's requests and streaming
+// module frames. Runs only inside a private network namespace (scripts/netns-run.sh).
+#pragma once
+
+#include "tools/vci-sim/VciSimulatorOptions.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vcisim {
+
+class SimBox;
+
+class VciSimulator {
+public:
+    explicit VciSimulator(VciSimulatorOptions options = {});
+    ~VciSimulator();
+    VciSimulator(const VciSimulator&) = delete;
+    VciSimulator& operator=(const VciSimulator&) = delete;
+
+    // Binds every box and starts its thread. False (with lastError) outside a private
+    // namespace or when an address cannot be bound; nothing is left running then.
+    bool start();
+    void stop();
+    bool running() const { return !boxes_.empty(); }
+    const std::string& lastError() const { return lastError_; }
+    const VciSimulatorOptions& options() const { return options_; }
+
+    // Run-time control, thread-safe. deviceIndex selects one box; kAllDevices all.
+    static constexpr uint32_t kAllDevices = 0xFFFFFFFFu;
+    void setMisbehaviour(const Misbehaviour& misbehaviour, uint32_t deviceIndex = kAllDevices);
+    void setSilent(bool silent, uint32_t deviceIndex = kAllDevices);
+    void setRateMode(const RateMode& rate, uint32_t deviceIndex = kAllDevices);
+    void setModules(uint32_t deviceIndex, uint8_t channel, const std::vector<ModuleSpec>& modules);
+    void setUniqueValues(bool unique, uint32_t deviceIndex = kAllDevices);
+    void setFirmware(const std::array<uint8_t, 4>& firmware, uint32_t deviceIndex = kAllDevices);
+    void setBusLoadInterval(uint32_t intervalMs, uint32_t deviceIndex = kAllDevices);
+    void setFramesPerDatagram(uint32_t frames, uint32_t deviceIndex = kAllDevices);
+
+    // Datagrams for the host that talked to the box last, sent as given.
+    void sendRawDatagram(uint32_t deviceIndex, std::vector<uint8_t> bytes);
+    void sendEmptyDatagram(uint32_t deviceIndex);
+    void sendGarbageDatagram(uint32_t deviceIndex, size_t length);
+    // A CAN data frame whose length field (payloadLength, above 122) the host cannot hold.
+    void sendOversizeFrame(uint32_t deviceIndex, uint8_t channel, uint16_t payloadLength = 130);
+
+    // Accessors, thread-safe; an unknown device index gives empty results.
+    std::vector<ReceivedDatagram> receivedDatagrams(uint32_t deviceIndex) const;
+    void clearReceivedDatagrams(uint32_t deviceIndex);
+    uint64_t heartbeatCount(uint32_t deviceIndex) const;
+    uint64_t requestDatagramCount(uint32_t deviceIndex) const;
+    uint64_t framesSent(uint32_t deviceIndex) const;
+    uint64_t datagramsSent(uint32_t deviceIndex) const;
+    uint64_t sendFailures(uint32_t deviceIndex) const;
+    ChannelSnapshot channel(uint32_t deviceIndex, uint8_t channel) const;
+    bool rateFinished(uint32_t deviceIndex) const;
+
+private:
+    SimBox* box(uint32_t deviceIndex) const;
+    template <typename Action> void forEach(uint32_t deviceIndex, Action action);
+
+    VciSimulatorOptions options_;
+    std::vector<std::unique_ptr<SimBox>> boxes_;
+    std::string lastError_;
+};
+
+} // namespace vcisim
