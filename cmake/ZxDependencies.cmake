@@ -16,3 +16,12 @@ else()
   target_include_directories(zx_third_party SYSTEM INTERFACE ${ZX_CONCURRENTQUEUE_DIR})
 endif()
 target_link_libraries(zx_third_party INTERFACE Qt5::Core Threads::Threads)
+
+if(WIN32)
+  # Qt's headers trip -Wattributes under mingw (qregexp.h redeclares a dllimport friend);
+  # as system headers they stay quiet while our own code keeps every warning.
+  get_target_property(zx_qt_includes Qt5::Core INTERFACE_INCLUDE_DIRECTORIES)
+  set_property(TARGET Qt5::Core PROPERTY INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${zx_qt_includes})
+  # Winsock for the VCI link and the socket option helpers.
+  target_link_libraries(zx_third_party INTERFACE ws2_32)
+endif()
