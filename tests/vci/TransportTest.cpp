@@ -1,0 +1,365 @@
+#include "common/Log.h"
+#include "tests/support/PrivateNetwork.h"
+#include "tests/vci/TransportFrames.h"
+#include "tests/vci/TransportPeer.h"
+#include "vci/transport/KvVciSocketClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using zxtest::append;
+using zxtest::numberedFrame;
+using zxtest::PeerDatagram;
+using zxtest::TransportPeer;
+
+const std::string kBoxIp = "192.168.201.130";
+const std::string kHostIp = "192.168.201.1";
+
+KvVciSocketSettings boxSettings() {
+    KvVciSocketSettings settings;
+    settings.serverIp = kBoxIp;
+    settings.serverPort = kVciServerPort;
+    settings.localIp = kHostIp;
+    return settings;
+}
+
+std::size_t countOf(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Records delivered by the client's receive thread, readable from the test thread.
+class RecordSink {
+public:
+    KvVciSocketClient::DataCallback callback() {
+        return [this](const std::vector<_KvVciProtocolData>& batch) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return !held_; });
+            for (const auto& record : batch) {
+                std::uint32_t number = 0;
+                std::memcpy(&number, record.payload, sizeof(number));
+                numbers_.push_back(number);
+            }
+            changed_.notify_all();
+        };
+    }
+    // Polls until at least count records arrived or the deadline passed.
+    std::vector<std::uint32_t> waitFor(std::size_t count, std::chrono::milliseconds deadline) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, deadline, [&] { return numbers_.size() >= count; });
+        return numbers_;
+    }
+    bool contains(std::uint32_t number) {
+        std::unique_lock lock(mutex_);
+        return std::find(numbers_.begin(), numbers_.end(), number) != numbers_.end();
+    }
+    // While held, the receive thread stays inside the callback.
+    void hold(bool held) {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = held;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_; // guards numbers_ and held_
+    std::condition_variable changed_;
+    std::vector<std::uint32_t> numbers_;
+    bool held_ = false;
+};
+
+class TransportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        logPath_ = std::filesystem::temp_directory_path() /
+                   ("zx_transport_" + std::to_string(Clock::now().time_since_epoch().count()) + "_" +
+                    info->name() + ".log");
+        std::filesystem::remove(logPath_);
+        startLog(1);
+    }
+    void TearDown() override {
+        Common::logStop();
+        std::filesystem::remove(logPath_);
+    }
+    void startLog(int minLevel) {
+        Common::logInit(logPath_.string(), minLevel, 10, 1);
+        Common::logStart(false);
+    }
+    std::string logText() const {
+        std::ifstream in(logPath_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // The log writes every line through, so a line can be waited for.
+    bool waitForLog(const std::string& needle, std::chrono::milliseconds deadline = 3s) const {
+        const auto end = Clock::now() + deadline;
+        while (Clock::now() < end) {
+            if (logText().find(needle) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    // The client sends one byte so the peer learns its port.
+    std::uint16_t learnClientPort(KvVciSocketClient& client, TransportPeer& peer) {
+        EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), 0);
+        PeerDatagram datagram;
+        EXPECT_TRUE(peer.receive(datagram, 2000));
+        return datagram.senderPort;
+    }
+
+    std::filesystem::path logPath_;
+};
+
+TEST_F(TransportTest, PeerSeesBoundLocalAddressAndTheBytesSent) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    startLog(0);
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    KvVciSocketClient client(7);
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    EXPECT_TRUE(client.isConnected());
+
+    const std::vector<std::uint8_t> request{0xAA, 0x55, 0x0F, 0x60, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00};
+    EXPECT_EQ(client.sendData(request), 0);
+    PeerDatagram datagram;
+    ASSERT_TRUE(peer.receive(datagram, 2000));
+    EXPECT_EQ(datagram.senderIp, kHostIp);
+    EXPECT_EQ(datagram.bytes, request);
+
+    EXPECT_EQ(client.sendData(QByteArray("\xAA\x55\x01", 3)), 0);
+    ASSERT_TRUE(peer.receive(datagram, 2000));
+    EXPECT_EQ(datagram.bytes, (std::vector<std::uint8_t>{0xAA, 0x55, 0x01}));
+
+    client.disconnectFromServer();
+    EXPECT_FALSE(client.isConnected());
+    const std::string log = logText();
+    EXPECT_NE(log.find("Bind to local IP: 192.168.201.1"), std::string::npos);
+    EXPECT_NE(log.find("Connected to server: 192.168.201.130"), std::string::npos);
+    EXPECT_NE(log.find("7 SD:"), std::string::npos);
+}
+
+TEST_F(TransportTest, DatagramsFromTheBoxComeBackAsRecords) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    RecordSink sink;
+    KvVciSocketClient client(0);
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    const std::uint16_t port = learnClientPort(client, peer);
+
+    // a callback offered while connected is refused; records keep going to the first
+    RecordSink other;
+    client.setDataCallback(other.callback());
+
+    std::vector<std::uint8_t> two = numberedFrame(1);
+    append(two, numberedFrame(2));
+    const std::vector<std::uint8_t> split = numberedFrame(3, 80);
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, two));
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, std::vector<std::uint8_t>(split.begin(), split.begin() + 30)));
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, std::vector<std::uint8_t>(split.begin() + 30, split.end())));
+
+    EXPECT_EQ(sink.waitFor(3, 3s), (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_TRUE(other.waitFor(1, 0ms).empty());
+    client.disconnectFromServer();
+    EXPECT_NE(logText().find("Stopped read message thread"), std::string::npos);
+}
+
+TEST_F(TransportTest, HeartbeatIsOneByteFFAfterTheLinkWasIdle) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    KvVciSocketClient client(0);
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    learnClientPort(client, peer);
+    const auto lastSend = Clock::now();
+
+    PeerDatagram datagram;
+    ASSERT_TRUE(peer.receive(datagram, 5000));
+    const auto idle = Clock::now() - lastSend;
+    EXPECT_EQ(datagram.bytes, std::vector<std::uint8_t>{0xFF});
+    // the send just before counts as traffic, so the heartbeat waits out the idle time
+    EXPECT_GE(idle, 1500ms);
+    client.disconnectFromServer();
+}
+
+TEST_F(TransportTest, EmptySendIsRefusedEvenWhenConnected) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    KvVciSocketClient client(0);
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), -103);
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{}), -103);
+    EXPECT_EQ(client.sendData(QByteArray()), -103);
+    client.disconnectFromServer();
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), -103);
+    EXPECT_EQ(countOf(logText(), "Failed to send data: invalid socket or data"), 4u);
+}
+
+TEST_F(TransportTest, DisconnectIsPromptAndLogsOnlyOnce) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    KvVciSocketClient client(2);
+    client.disconnectFromServer(); // never connected: nothing happens, nothing is logged
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    ASSERT_TRUE(waitForLog("Start read message thread"));
+
+    const auto start = Clock::now();
+    client.disconnectFromServer();
+    EXPECT_LT(Clock::now() - start, 1s);
+    client.disconnectFromServer();
+    EXPECT_FALSE(client.isConnected());
+
+    // a second connect on the same client works after a disconnect
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    client.disconnectFromServer();
+
+    const std::string log = logText();
+    EXPECT_EQ(countOf(log, "Disconnected from server: 192.168.201.130"), 2u);
+    EXPECT_EQ(countOf(log, "exit code 0"), 2u);
+}
+
+TEST_F(TransportTest, DisconnectReturnsWhileTheReceiveThreadIsBusy) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    RecordSink sink;
+    KvVciSocketClient client(0);
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    const std::uint16_t port = learnClientPort(client, peer);
+
+    // the thread sits in the callback while the disconnect starts, then is let go
+    sink.hold(true);
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(1)));
+    std::thread release([&] {
+        std::this_thread::sleep_for(100ms);
+        sink.hold(false);
+    });
+    client.disconnectFromServer();
+    release.join();
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(sink.waitFor(1, 0ms), std::vector<std::uint32_t>{1});
+    EXPECT_NE(logText().find("exit code 0"), std::string::npos);
+}
+
+TEST_F(TransportTest, EmptyDatagramEndsTheReceiveThreadWithExitCodeMinusOne) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    RecordSink sink;
+    KvVciSocketClient client(0);
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    const std::uint16_t port = learnClientPort(client, peer);
+
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, {}));
+    ASSERT_TRUE(waitForLog(", exit code -1"));
+    EXPECT_NE(logText().find("Connection closed by server: 192.168.201.130"), std::string::npos);
+    // the socket stays open, but nothing is received any more
+    EXPECT_TRUE(client.isConnected());
+    client.disconnectFromServer();
+    EXPECT_FALSE(client.isConnected());
+}
+
+TEST_F(TransportTest, ConnectFailuresLeaveTheClientClosed) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    KvVciSocketClient client(16);
+    KvVciSocketSettings noServer = boxSettings();
+    noServer.serverIp.clear();
+    EXPECT_FALSE(client.connectToServer(noServer));
+    EXPECT_FALSE(client.isConnected());
+
+    KvVciSocketSettings foreignLocal = boxSettings();
+    foreignLocal.localIp = "192.168.201.99"; // not an address of this host
+    EXPECT_FALSE(client.connectToServer(foreignLocal));
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), -103);
+
+    const std::string log = logText();
+    EXPECT_NE(log.find("Failed to connect to server IP: . Error: "), std::string::npos);
+    EXPECT_NE(log.find("Failed to bind to local IP: 192.168.201.99. Error: "), std::string::npos);
+    EXPECT_EQ(log.find("Start read message thread"), std::string::npos);
+}
+
+TEST_F(TransportTest, EmptyLocalAddressSkipsTheBind) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    KvVciSocketClient client(0);
+    KvVciSocketSettings settings = boxSettings();
+    settings.localIp.clear();
+    ASSERT_TRUE(client.connectToServer(settings));
+    learnClientPort(client, peer);
+    client.disconnectFromServer();
+    EXPECT_EQ(logText().find("Bind to local IP"), std::string::npos);
+}
+
+TEST_F(TransportTest, KernelDropsOfAFloodAreCounted) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    RecordSink sink;
+    KvVciSocketClient client(4);
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    const std::uint16_t port = learnClientPort(client, peer);
+
+    // the receive thread is held in the callback while far more arrives than the
+    // receive buffer holds
+    constexpr std::uint32_t kFlood = 100000;
+    sink.hold(true);
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(0)));
+    std::uint32_t sent = 1;
+    for (std::uint32_t i = 1; i <= kFlood; ++i) {
+        sent += peer.sendTo(kHostIp, port, numberedFrame(i)) ? 1 : 0;
+    }
+    sink.hold(false);
+    // The system reports its drop count with the next datagram it queues; a marker
+    // may itself be dropped while the queue is still full, so each try has its own
+    // number and the count is complete once the latest try arrived.
+    std::uint32_t marker = kFlood;
+    const auto end = Clock::now() + 10s;
+    do {
+        ++marker;
+        ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(marker)));
+        ++sent;
+        const auto tryEnd = Clock::now() + 200ms;
+        while (!sink.contains(marker) && Clock::now() < tryEnd) {
+            std::this_thread::sleep_for(5ms);
+        }
+    } while (!sink.contains(marker) && Clock::now() < end);
+    ASSERT_TRUE(sink.contains(marker));
+
+    const std::uint64_t dropped = client.lossCounters().snapshot().kernelDroppedDatagrams;
+    const std::size_t received = sink.waitFor(0, 0ms).size();
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(received + dropped, sent);
+    EXPECT_TRUE(waitForLog("Device4 link dropped"));
+    client.disconnectFromServer();
+}
+
+} // namespace
