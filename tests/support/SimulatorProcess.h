@@ -1,0 +1,42 @@
+// The built vci-sim program as a child process of a test: started with arguments,
+// ready once it printed "vci-sim ready", stopped with SIGTERM and reaped at the end.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace zxtest {
+
+class SimulatorProcess {
+public:
+    SimulatorProcess() = default;
+    ~SimulatorProcess();
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+    // Path of the vci-sim program of this build.
+    static std::string programPath();
+
+    // True once the program reported ready within the time-out; on false it has been
+    // reaped and output() holds what it printed.
+    bool start(const std::vector<std::string>& arguments,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // SIGTERM, then SIGKILL if it has not ended within the time-out. The exit code,
+    // 128 + signal when a signal ended it, -1 when nothing was running.
+    int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    bool running() const { return pid_ > 0; }
+    int pid() const { return pid_; }
+    // Standard output read so far (all of it once stopped).
+    const std::string& output() const { return output_; }
+
+private:
+    bool readOutput(int timeoutMs);
+    int reap(std::chrono::milliseconds timeout);
+
+    int pid_ = -1;
+    int outputFd_ = -1;
+    std::string output_;
+};
+
+} // namespace zxtest

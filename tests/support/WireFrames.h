@@ -1,0 +1,45 @@
+// Test-side view of VCI frames: builds host requests (AA 55 ...) and splits box
+// datagrams (55 AA ...) into frames, so tests can assert exact bytes on the wire.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zxtest {
+
+struct WireFrame {
+    uint8_t type = 0;
+    uint8_t command = 0;
+    uint8_t channel = 0;
+    uint8_t sub = 0;
+    std::vector<uint8_t> payload;
+};
+
+// One host-to-box frame: AA 55 type command channel sub length(LE) payload 00.
+std::vector<uint8_t> hostFrame(uint8_t type, uint8_t command, uint8_t channel, uint8_t sub,
+                               const std::vector<uint8_t>& payload = {});
+
+// The complete 55 AA frames of a box datagram, in order; bytes outside frames are skipped.
+std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram);
+
+// A CAN record (the payload of CAN data and transmit frames) as the box streams it.
+struct CanRecord {
+    uint32_t id = 0;
+    uint8_t dataLength = 0;
+    uint8_t flags = 0;
+    uint8_t frameKind = 0;
+    uint64_t timestamp = 0;
+    std::vector<uint8_t> data;
+};
+
+// False when the payload is shorter than its header says.
+bool parseCanRecord(const std::vector<uint8_t>& payload, CanRecord& record);
+// Signed 32-bit little-endian value k (0..7) of a sample frame's data.
+int32_t sampleValue(const CanRecord& record, unsigned k);
+
+uint16_t le16(const uint8_t* bytes);
+uint32_t le32(const uint8_t* bytes);
+uint64_t le64(const uint8_t* bytes);
+
+} // namespace zxtest
