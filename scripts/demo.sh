@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The first thing to run: builds zxcollect and the box simulator, then inside one
+# private network namespace starts the simulated box 0 with its four modules, collects
+# from it for a few seconds with the temperature module switched to 200 Hz, and shows
+# the CSV files written below out/demo-<time>/.
+#   scripts/demo.sh [seconds]        (ZX_BUILD_DIR picks the build folder, default build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-5}
+build=${ZX_BUILD_DIR:-build}
+
+bash scripts/setup.sh
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+ninja -C "$build" zxcollect vci-sim
+
+out="out/demo-$(date +%Y%m%d-%H%M%S)"
+mkdir -p "$out"
+echo "==> collecting for $seconds s from the simulated box into $out"
+
+# Everything that talks to 192.168.201.x runs in here, and nothing sent in here can
+# leave the machine.
+scripts/netns-run.sh bash -c '
+  set -euo pipefail
+  build=$1 out=$2 seconds=$3
+  "$build/tools/vci-sim/vci-sim" >"$out/vci-sim.txt" 2>&1 &
+  sim=$!
+  trap "kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true" EXIT
+  for _ in $(seq 100); do
+    grep -q "vci-sim ready" "$out/vci-sim.txt" && break
+    kill -0 "$sim" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! grep -q "vci-sim ready" "$out/vci-sim.txt"; then
+    echo "demo: the simulator did not start:" >&2
+    cat "$out/vci-sim.txt" >&2
+    exit 1
+  fi
+  "$build/tools/zxcollect/zxcollect" --device 0 --channel 0:canfd:500000:2000000 \
+    --frequency 0x101:200 --save "$out/csv" --duration "$seconds" --log "$out/zxcollector.log"
+  kill -TERM "$sim"
+  wait "$sim" || true
+  trap - EXIT
+' demo "$build" "$out" "$seconds"
+
+echo
+echo "==> CSV files written below $out/csv"
+mapfile -t files < <(find "$out/csv" -name "*.csv" | sort)
+if [ "${#files[@]}" -eq 0 ]; then
+  echo "demo: no CSV file was written" >&2
+  exit 1
+fi
+for f in "${files[@]}"; do
+  printf '  %s  (%s lines)\n' "$f" "$(wc -l <"$f")"
+done
+echo
+echo "==> first lines of ${files[0]}"
+head -n 5 "${files[0]}"
