@@ -1,8 +1,10 @@
 #include "tests/support/PrivateNetwork.h"
 
-#include <iphlpapi.h>
+// winsock2.h must come before iphlpapi.h, which otherwise pulls in the old winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>
 
 #include <cstdint>
 #include <vector>
