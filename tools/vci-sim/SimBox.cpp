@@ -306,12 +306,16 @@ void SimBox::sendDuePending(int64_t now) {
     }
 }
 
-uint8_t* SimBox::appendCanFrame(uint8_t channel, uint32_t id, uint64_t ticks, uint8_t dataLength) {
-    const size_t payloadLength = kCanHeaderBytes + dataLength;
+void SimBox::makeRoom(size_t payloadLength) {
     if (!writer_.fits(payloadLength, options_.maxDatagramBytes) ||
         (options_.framesPerDatagram != 0 && writer_.frameCount() >= options_.framesPerDatagram)) {
         flush();
     }
+}
+
+uint8_t* SimBox::appendCanFrame(uint8_t channel, uint32_t id, uint64_t ticks, uint8_t dataLength) {
+    const size_t payloadLength = kCanHeaderBytes + dataLength;
+    makeRoom(payloadLength);
     uint8_t* record =
         writer_.appendFrame(static_cast<uint8_t>(FrameType::Can), static_cast<uint8_t>(ChannelCommand::Data),
                             channel, 0, payloadLength);
@@ -388,9 +392,7 @@ void SimBox::sendBusLoad(int64_t now) {
         writeU32(report, static_cast<uint32_t>(
                              std::min<uint64_t>(10000, bits * 10000 / std::max<uint64_t>(1, capacity))));
         writeU32(report + 4, static_cast<uint32_t>(channel.framesInPeriod));
-        if (!writer_.fits(sizeof report, options_.maxDatagramBytes)) {
-            flush();
-        }
+        makeRoom(sizeof report);
         writer_.appendFrame(static_cast<uint8_t>(FrameType::Can),
                             static_cast<uint8_t>(ChannelCommand::BusLoad), static_cast<uint8_t>(c), 0, report,
                             sizeof report);

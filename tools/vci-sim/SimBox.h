@@ -79,6 +79,8 @@ private:
     void streamRate(int64_t nowNs);
     void sendBusLoad(int64_t nowNs);
     void openChannel(SimChannel& channel, uint32_t bitRate, int64_t nowNs);
+    // Flushes the datagram under construction when the next frame would not fit.
+    void makeRoom(size_t payloadLength);
     uint8_t* appendCanFrame(uint8_t channel, uint32_t id, uint64_t ticks, uint8_t dataLength);
     void flush();
     void sendDatagram(const SimPeer& to, const uint8_t* data, size_t length, size_t splitAt);
