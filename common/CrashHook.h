@@ -1,5 +1,5 @@
 // The platform's hook for abnormal termination: fatal signals on POSIX, the
-// unhandled-exception filter on Windows. Whatever was installed before is kept and
+// unhandled-exception filter and SIGABRT on Windows. Whatever was installed before is kept and
 // put back, so the process still ends as it would have and an unloaded library
 // leaves no hook behind.
 #pragma once

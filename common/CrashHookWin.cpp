@@ -3,14 +3,18 @@
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 
 namespace Common {
 
 namespace {
 
-std::mutex hookMutex; // guards installed against concurrent install/uninstall
+using SignalHandler = void (*)(int);
+
+std::mutex hookMutex; // guards installed and previousAbort against concurrent install/uninstall
 bool installed = false;
+SignalHandler previousAbort = SIG_DFL;
 // Read by the filter on the failing thread, so atomics rather than under hookMutex.
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> previousFilter{nullptr};
 std::atomic<CrashHook::Callback> callback{nullptr};
@@ -27,6 +31,20 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// abort() (std::terminate after an uncaught C++ exception included) never reaches the
+// unhandled-exception filter, only SIGABRT.
+void onAbort(int signal) {
+    if (const CrashHook::Callback run = callback.load()) {
+        run();
+    }
+    // The runtime resets the handler before calling it; abort ends the process once
+    // this returns, and a handler that was there before gets its turn first.
+    const SignalHandler previous = previousAbort;
+    if (previous != SIG_DFL && previous != SIG_IGN && previous != SIG_ERR && previous != onAbort) {
+        previous(signal);
+    }
+}
+
 } // namespace
 
 void CrashHook::install(Callback onCrash) {
@@ -36,6 +54,7 @@ void CrashHook::install(Callback onCrash) {
         return;
     }
     previousFilter.store(::SetUnhandledExceptionFilter(onUnhandledException));
+    previousAbort = std::signal(SIGABRT, onAbort);
     installed = true;
 }
 
@@ -48,6 +67,11 @@ void CrashHook::uninstall() {
     if (current != onUnhandledException) {
         // Someone replaced our filter since; theirs stays.
         ::SetUnhandledExceptionFilter(current);
+    }
+    const SignalHandler currentAbort =
+        std::signal(SIGABRT, previousAbort == SIG_ERR ? SIG_DFL : previousAbort);
+    if (currentAbort != onAbort) {
+        std::signal(SIGABRT, currentAbort);
     }
     installed = false;
     callback.store(nullptr);

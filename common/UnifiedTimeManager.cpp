@@ -125,9 +125,10 @@ void UnifiedTimeManager::registerDevice(int deviceIndex, std::uint64_t baseTime)
         }
         sequence = device.sequence.load(std::memory_order_relaxed);
     }
-    std::atomic_thread_fence(std::memory_order_release);
-    device.baseTicks.store(baseTime, std::memory_order_relaxed);
-    device.hostMicros.store(hostMicros, std::memory_order_relaxed);
+    // Release stores keep the odd sequence ahead of the pair for any reader that sees
+    // the new pair (no fences, which sanitizers cannot follow; free on x86 anyway).
+    device.baseTicks.store(baseTime, std::memory_order_release);
+    device.hostMicros.store(hostMicros, std::memory_order_release);
     device.sequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -139,9 +140,9 @@ UnifiedTimeManager::TimeBase UnifiedTimeManager::timeBase(int deviceIndex) const
             if ((before & 1u) != 0) {
                 continue;
             }
-            const TimeBase base{device.baseTicks.load(std::memory_order_relaxed),
-                                device.hostMicros.load(std::memory_order_relaxed)};
-            std::atomic_thread_fence(std::memory_order_acquire);
+            // Acquire loads: a reader that sees part of a new pair also sees its odd sequence below.
+            const TimeBase base{device.baseTicks.load(std::memory_order_acquire),
+                                device.hostMicros.load(std::memory_order_acquire)};
             if (device.sequence.load(std::memory_order_relaxed) != before) {
                 continue;
             }
