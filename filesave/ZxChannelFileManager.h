@@ -5,8 +5,7 @@
 
 #include "filesave/SharedOutputFile.h"
 #include "filesave/ZxChannelDataPoint.h"
-
-#include <concurrentqueue/concurrentqueue.h>
+#include "filesave/ZxFileSaveQueueTraits.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -65,7 +64,7 @@ private:
     std::vector<ZxChannelDataPoint> chunk_; // kPointsPerChunk points
     std::unique_ptr<char[]> lineBuffer_;    // text of one chunk at its longest
 
-    moodycamel::ConcurrentQueue<ZxChannelDataPoint> pointQueue_;
+    ZxFileSaveQueue<ZxChannelDataPoint> pointQueue_;
     moodycamel::ProducerToken producerToken_; // the router's
     moodycamel::ConsumerToken consumerToken_; // the writer's
 

@@ -4,10 +4,9 @@
 #pragma once
 
 #include "filesave/ZxChannelDataPoint.h"
+#include "filesave/ZxFileSaveQueueTraits.h"
 #include "filesave/ZxIdMappingParser.h"
 #include "zxcollector_api.h"
-
-#include <concurrentqueue/concurrentqueue.h>
 
 #include <array>
 #include <atomic>
@@ -91,7 +90,7 @@ private:
     // waits for them so that no accepted record misses the final flush.
     std::atomic<int> pushesInFlight_{0};
     std::thread routerThread_;
-    moodycamel::ConcurrentQueue<ZxCollectData> recordQueue_;
+    ZxFileSaveQueue<ZxCollectData> recordQueue_;
 
     // routerMutex_ guards nothing but the router's timed wait on routerWake_ (running_
     // is its predicate; stop changes it under this mutex so the wake is not lost).
