@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint32_t kProtocolCan = 1;
 constexpr std::uint32_t kBitRate = 500000;
@@ -52,9 +54,11 @@ std::vector<ZxCollectData> CollectorOnBox::readRecords(std::size_t expected, std
     std::vector<ZxCollectData> all;
     std::vector<ZxCollectData> batch(4096);
     zxtest::pollUntil(timeout, [&] {
-        for (;;) {
-            const std::int32_t n = collector().readBuffer(device, channel, batch.data(),
-                                                          static_cast<std::int32_t>(batch.size()));
+        while (all.size() < expected) {
+            // Never more than asked for, so a caller can stop in the middle of a stream.
+            const std::size_t wanted = std::min(batch.size(), expected - all.size());
+            const std::int32_t n =
+                collector().readBuffer(device, channel, batch.data(), static_cast<std::int32_t>(wanted));
             if (n <= 0) {
                 break;
             }

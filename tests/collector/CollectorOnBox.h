@@ -25,7 +25,7 @@ protected:
     // Opens the channel as ZxInitCAN does (500 kbit/s) and creates its reader.
     void openChannel(std::uint32_t device, std::uint32_t channel);
 
-    // Reads until `expected` records arrived or the deadline passed; returns them all.
+    // Reads until `expected` records arrived (never more) or the deadline passed.
     std::vector<ZxCollectData> readRecords(std::size_t expected, std::chrono::seconds timeout,
                                            std::uint32_t device = kDevice, std::uint32_t channel = kChannel);
 
