@@ -52,6 +52,8 @@ public:
     KvVciSocketClient::DataCallback callback() {
         return [this](const std::vector<_KvVciProtocolData>& batch) {
             std::unique_lock lock(mutex_);
+            ++calls_;
+            changed_.notify_all();
             changed_.wait(lock, [this] { return !held_; });
             for (const auto& record : batch) {
                 std::uint32_t number = 0;
@@ -71,6 +73,11 @@ public:
         std::unique_lock lock(mutex_);
         return std::find(numbers_.begin(), numbers_.end(), number) != numbers_.end();
     }
+    // Polls until the receive thread entered the callback at least once.
+    bool waitForCall(std::chrono::milliseconds deadline) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return calls_ > 0; });
+    }
     // While held, the receive thread stays inside the callback.
     void hold(bool held) {
         {
@@ -81,10 +88,17 @@ public:
     }
 
 private:
-    std::mutex mutex_; // guards numbers_ and held_
+    std::mutex mutex_; // guards numbers_, calls_ and held_
     std::condition_variable changed_;
     std::vector<std::uint32_t> numbers_;
+    std::size_t calls_ = 0;
     bool held_ = false;
+};
+
+// Lets a held receive thread go when a test ends early, before the client joins it.
+struct ReleaseOnExit {
+    RecordSink& sink;
+    ~ReleaseOnExit() { sink.hold(false); }
 };
 
 class TransportTest : public ::testing::Test {
@@ -253,8 +267,10 @@ TEST_F(TransportTest, DisconnectReturnsWhileTheReceiveThreadIsBusy) {
     const std::uint16_t port = learnClientPort(client, peer);
 
     // the thread sits in the callback while the disconnect starts, then is let go
+    const ReleaseOnExit releaseOnExit{sink};
     sink.hold(true);
     ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(1)));
+    ASSERT_TRUE(sink.waitForCall(2s));
     std::thread release([&] {
         std::this_thread::sleep_for(100ms);
         sink.hold(false);
@@ -318,6 +334,36 @@ TEST_F(TransportTest, EmptyLocalAddressSkipsTheBind) {
     EXPECT_EQ(logText().find("Bind to local IP"), std::string::npos);
 }
 
+TEST_F(TransportTest, ReadErrorEndsTheThreadUnlessReconnectIsAsked) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    // nothing listens on .131: the refusal comes back as a read error on the socket
+    KvVciSocketSettings settings = boxSettings();
+    settings.serverIp = "192.168.201.131";
+    KvVciSocketClient client(1);
+    ASSERT_TRUE(client.connectToServer(settings));
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), 0);
+    ASSERT_TRUE(waitForLog(", exit code -3"));
+    EXPECT_NE(logText().find("Failed to read data. Error: "), std::string::npos);
+    client.disconnectFromServer();
+
+    settings.autoReconnect = true;
+    RecordSink sink;
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(settings));
+    EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), 0);
+    ASSERT_TRUE(waitForLog("Reconnected to server: 192.168.201.131"));
+    EXPECT_TRUE(client.isConnected());
+
+    // the same thread goes on receiving on the new socket
+    TransportPeer peer(settings.serverIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    const std::uint16_t port = learnClientPort(client, peer);
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(9)));
+    EXPECT_EQ(sink.waitFor(1, 3s), std::vector<std::uint32_t>{9});
+    client.disconnectFromServer();
+    EXPECT_EQ(countOf(logText(), "Start read message thread"), 2u);
+}
+
 TEST_F(TransportTest, KernelDropsOfAFloodAreCounted) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     TransportPeer peer(kBoxIp, kVciServerPort);
@@ -331,6 +377,7 @@ TEST_F(TransportTest, KernelDropsOfAFloodAreCounted) {
     // the receive thread is held in the callback while far more arrives than the
     // receive buffer holds
     constexpr std::uint32_t kFlood = 100000;
+    const ReleaseOnExit releaseOnExit{sink};
     sink.hold(true);
     ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(0)));
     std::uint32_t sent = 1;
