@@ -99,7 +99,8 @@ ZX_EXPORT std::int32_t ZX_CALL ZxSetTerminalResistorCAN(std::uint32_t deviceInde
     return device->setTerminalResistor(static_cast<int>(channelIndex), enable == 1);
 }
 
-ZX_EXPORT std::int32_t ZX_CALL ZxSetModuleSamplingFrequency(std::uint32_t deviceIndex, std::uint32_t channelIndex,
+ZX_EXPORT std::int32_t ZX_CALL ZxSetModuleSamplingFrequency(std::uint32_t deviceIndex,
+                                                            std::uint32_t channelIndex,
                                                             std::uint32_t moduleId, std::int32_t frequency) {
     return ZxCollectorManager::instance().setModuleSamplingFrequency(
         deviceIndex, channelIndex, moduleId, static_cast<std::uint16_t>(frequency & 0xFFFF));

@@ -1,6 +1,8 @@
 // Loads the built shared object the way a host does (dlopen), and checks what load
 // and unload do: the load lines reach the log, dlclose runs the shutdown sequence
 // and really unmaps the library, and a second load starts a fresh library.
+#include "tests/support/InProcessSimulator.h"
+#include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
 #include "zxcollector_api.h"
 
@@ -10,11 +12,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,8 +52,7 @@ public:
             handle_ = nullptr;
         }
     }
-    template <typename Function>
-    Function get(const char* name) const {
+    template <typename Function> Function get(const char* name) const {
         return reinterpret_cast<Function>(dlsym(handle_, name));
     }
 
@@ -62,13 +63,15 @@ private:
 using OpenLogFn = int32_t (*)(const char*, int32_t, int32_t, int32_t);
 using CloseLogFn = int32_t (*)();
 using OpenDevFn = int32_t (*)(uint32_t, uint32_t, int32_t);
+using InitCanFdFn = int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t);
+using StartSaveFn = int32_t (*)(uint32_t, uint32_t, const char*, const char*, int32_t);
+using ReadBufferFn = int32_t (*)(uint32_t, uint32_t, ZxCollectData*, int32_t);
 
 class LibraryUnloadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("zx-lifecycle-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("zx-lifecycle-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -147,11 +150,19 @@ TEST_F(LibraryUnloadTest, OnlyTheThirteenFunctionsAreExported) {
     }
     ASSERT_EQ(pclose(pipe), 0);
     std::sort(names.begin(), names.end());
-    const std::vector<std::string> expected = {
-        "ZxClearBuffer",  "ZxCloseDev",  "ZxCloseLog",   "ZxInitCAN",
-        "ZxInitCANFD",    "ZxOpenDev",   "ZxOpenLog",    "ZxReadBuffer",
-        "ZxResetCAN",     "ZxSetModuleSamplingFrequency", "ZxSetTerminalResistorCAN",
-        "ZxStartSaveFile", "ZxStopSaveFile"};
+    const std::vector<std::string> expected = {"ZxClearBuffer",
+                                               "ZxCloseDev",
+                                               "ZxCloseLog",
+                                               "ZxInitCAN",
+                                               "ZxInitCANFD",
+                                               "ZxOpenDev",
+                                               "ZxOpenLog",
+                                               "ZxReadBuffer",
+                                               "ZxResetCAN",
+                                               "ZxSetModuleSamplingFrequency",
+                                               "ZxSetTerminalResistorCAN",
+                                               "ZxStartSaveFile",
+                                               "ZxStopSaveFile"};
     EXPECT_EQ(names, expected);
 }
 
@@ -170,6 +181,64 @@ TEST_F(LibraryUnloadTest, NullOrUnwritableLogPathGivesMinusOneAndCloseBeforeOpen
     EXPECT_EQ(openLog((dir_ / "good.log").string().c_str(), 1, 10, 3), ZX_OK);
     EXPECT_EQ(library.get<CloseLogFn>("ZxCloseLog")(), ZX_OK);
     EXPECT_EQ(library.get<CloseLogFn>("ZxCloseLog")(), ZX_OK);
+}
+
+TEST_F(LibraryUnloadTest, UnloadWithOpenDeviceAndSavingStopsSavingThenClosesDevicesThenTheLog) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    zxtest::InProcessSimulator simulator;
+    ASSERT_TRUE(simulator.start());
+
+    const fs::path log = dir_ / "zx.log";
+    const fs::path save = dir_ / "save";
+    long read = 0;
+    {
+        LoadedLibrary library;
+        ASSERT_TRUE(library.loaded()) << dlerror();
+        ASSERT_EQ(library.get<OpenLogFn>("ZxOpenLog")(log.string().c_str(), 1, 10, 3), ZX_OK);
+        ASSERT_EQ(library.get<OpenDevFn>("ZxOpenDev")(0, 0, 1), ZX_OK);
+        ASSERT_EQ(library.get<InitCanFdFn>("ZxInitCANFD")(0, 0, 500000, 2000000), ZX_OK);
+        ASSERT_EQ(library.get<StartSaveFn>("ZxStartSaveFile")(0, 0, save.string().c_str(), "0x101,T\n", 10),
+                  ZX_OK);
+        const auto readBuffer = library.get<ReadBufferFn>("ZxReadBuffer");
+        std::vector<ZxCollectData> records(1000);
+        ASSERT_TRUE(zxtest::pollUntil(std::chrono::seconds(5), [&] {
+            const int32_t n = readBuffer(0, 0, records.data(), 1000);
+            read += n > 0 ? n : 0;
+            return read >= 50;
+        }));
+        library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
+        EXPECT_FALSE(libraryIsMapped());
+    }
+    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
+
+    const std::string text = readFile(log);
+    const auto savingStopped = text.find("File saving stopped for DEV0 CH0");
+    const auto readerGone = text.find("Collector reader destroyed for device 0, channel 0");
+    const auto closing = text.find("Closing Device0");
+    const auto closed = text.find("Closed Device0");
+    ASSERT_NE(savingStopped, std::string::npos) << text;
+    ASSERT_NE(readerGone, std::string::npos) << text;
+    ASSERT_NE(closing, std::string::npos) << text;
+    ASSERT_NE(closed, std::string::npos) << text;
+    EXPECT_LT(savingStopped, closing);
+    EXPECT_LT(readerGone, closing);
+    EXPECT_LT(closing, closed);
+    // The log stopped after the devices closed: the objects destroyed afterwards
+    // could not write to it any more.
+    EXPECT_EQ(text.find("ZORVEX collector destroyed"), std::string::npos);
+
+    // The files of the interrupted save are complete: header, then whole lines.
+    std::size_t lines = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(save)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string csv = readFile(entry.path());
+        ASSERT_EQ(csv.rfind("Timestamp,Current_mA\n", 0), 0u) << entry.path();
+        ASSERT_EQ(csv.back(), '\n') << entry.path();
+        lines += static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')) - 1;
+    }
+    EXPECT_GT(lines, 0u);
 }
 
 } // namespace
