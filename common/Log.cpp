@@ -53,20 +53,26 @@ struct LogState {
     std::deque<BacklogLine> backlog;
     std::size_t backlogBytes = 0;
     std::uint64_t backlogDropped = 0;
+
+    ~LogState();
 };
 
-// Never destroyed: objects of the library log from their destructors at unload and
-// exit, possibly after this file's statics would have been torn down. Every line is
-// flushed and logStop closes the file, so nothing is lost by skipping the destructor.
-union LogStateHolder {
-    LogState state;
-    LogStateHolder() : state() {}
-    ~LogStateHolder() {}
-};
+// Set when the state below is destroyed (process exit or library unload); trivially
+// destructible, so it stays readable for objects that log from their own destructors.
+std::atomic<bool> logStateGone{false};
 
-LogState& logState() {
-    static LogStateHolder holder;
-    return holder.state;
+LogState::~LogState() {
+    lowestKeptLevel.store(kLevelOff, std::memory_order_relaxed);
+    logStateGone.store(true, std::memory_order_release);
+}
+
+// Null once destroyed: a line logged after that is dropped.
+LogState* logState() {
+    if (logStateGone.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    static LogState state;
+    return &state;
 }
 
 int clampLevel(int level) {
@@ -108,7 +114,11 @@ void writeToFile(LogState& state, const std::string& line) {
 // force: written whatever the minimum level (the software record).
 void keepLine(int level, const std::string& text, bool force) {
     const std::string line = formatLine(level, text);
-    LogState& state = logState();
+    LogState* const found = logState();
+    if (found == nullptr) {
+        return;
+    }
+    LogState& state = *found;
     std::lock_guard<std::mutex> lock(state.mutex);
     switch (state.phase) {
     case Phase::Running:
@@ -151,7 +161,11 @@ void logInit(const std::string& path, int minLevel, int fileSizeMB, int fileCoun
     if (path.empty()) {
         throw std::invalid_argument("The log file path is empty");
     }
-    LogState& state = logState();
+    LogState* const found = logState();
+    if (found == nullptr) {
+        return;
+    }
+    LogState& state = *found;
     std::lock_guard<std::mutex> lock(state.mutex);
     state.path = path;
     state.minLevel = clampLevel(minLevel);
@@ -161,7 +175,11 @@ void logInit(const std::string& path, int minLevel, int fileSizeMB, int fileCoun
 }
 
 void logStart(bool echoToStderr) {
-    LogState& state = logState();
+    LogState* const found = logState();
+    if (found == nullptr) {
+        throw std::runtime_error("The log cannot start while the process ends");
+    }
+    LogState& state = *found;
     std::lock_guard<std::mutex> lock(state.mutex);
     if (state.path.empty()) {
         throw std::runtime_error("The log file path is not set; call logInit first");
@@ -184,7 +202,11 @@ void logStart(bool echoToStderr) {
 }
 
 void logStop() {
-    LogState& state = logState();
+    LogState* const found = logState();
+    if (found == nullptr) {
+        return;
+    }
+    LogState& state = *found;
     std::lock_guard<std::mutex> lock(state.mutex);
     lowestKeptLevel.store(kLevelOff, std::memory_order_relaxed);
     state.file.close();

@@ -343,4 +343,25 @@ TEST_F(LogBacklogTest, StopBeforeAnyStartIsHarmlessAndTurnsTheLogOff) {
                 ::testing::ExitedWithCode(0), "");
 }
 
+// Constructed before the log's own state, so destroyed after it at exit.
+struct LogsWhenDestroyed {
+    ~LogsWhenDestroyed() {
+        Common::logRawString(3, "from a destructor at exit");
+        Common::logStop();
+    }
+};
+
+TEST_F(LogBacklogTest, LoggingAfterTheLogIsTornDownAtExitIsHarmless) {
+    EXPECT_EXIT(
+        {
+            static LogsWhenDestroyed early;
+            static TempFolder folder; // std::exit runs only static destructors
+            Common::logInit(folder.file("exit.log"), 0, 1, 2);
+            Common::logStart(false);
+            Common::logRawString(1, "running");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 } // namespace
