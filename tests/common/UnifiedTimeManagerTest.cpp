@@ -26,7 +26,19 @@ std::int64_t nowMicros() {
         .count();
 }
 
-// Microseconds since 1970 of a date-time text; utc selects timegm over mktime.
+// Seconds since 1970 of a UTC calendar date-time (timegm is not on every platform).
+std::int64_t utcSeconds(const std::tm& fields) {
+    const int year = fields.tm_year + 1900 - (fields.tm_mon < 2 ? 1 : 0);
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yearOfEra = year - era * 400;
+    const int month = fields.tm_mon + 1;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + fields.tm_mday - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
+    return days * 86400 + fields.tm_hour * 3600 + fields.tm_min * 60 + fields.tm_sec;
+}
+
+// Microseconds since 1970 of a date-time text in UTC or local time.
 std::int64_t parseMicros(const std::string& text, bool utc) {
     std::smatch m;
     EXPECT_TRUE(std::regex_match(text, m, utc ? kUtcShape : kLocalShape)) << text;
@@ -41,8 +53,8 @@ std::int64_t parseMicros(const std::string& text, bool utc) {
     fields.tm_min = std::stoi(m[5]);
     fields.tm_sec = std::stoi(m[6]);
     fields.tm_isdst = -1;
-    const std::time_t seconds = utc ? timegm(&fields) : std::mktime(&fields);
-    return static_cast<std::int64_t>(seconds) * 1000000 + std::stoi(m[7]);
+    const std::int64_t seconds = utc ? utcSeconds(fields) : static_cast<std::int64_t>(std::mktime(&fields));
+    return seconds * 1000000 + std::stoi(m[7]);
 }
 
 std::int64_t epochMicros(const UnifiedTimeManager& manager, int device, std::uint64_t ticks) {
