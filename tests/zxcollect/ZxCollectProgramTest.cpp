@@ -252,7 +252,8 @@ TEST_F(ZxCollectProgram, BoxThatDoesNotAnswerEndsWithOpenDevFailure) {
                                      kRunTimeout),
                   1)
             << run.output() << run.errors();
-        EXPECT_NE(run.errors().find("ZxOpenDev(0, 0, 1) failed with -401: opening the device failed: no connection"),
+        EXPECT_NE(run.errors().find(
+                      "ZxOpenDev(0, 0, 1) failed with -401: opening the device failed: no connection"),
                   std::string::npos)
             << run.errors();
         EXPECT_NE(run.output().find("ZxOpenDev returned -401 (1x)"), std::string::npos) << run.output();
