@@ -68,6 +68,32 @@ TEST(ChannelBufferTest, FiveThousandRecordsBeyondThePreallocatedRoomAreKeptInOrd
     EXPECT_EQ(expected, 5000u);
 }
 
+// The receive thread pushes every frame; within the preallocated room of 2000 records
+// that must not allocate (the first push of a thread registers it as a producer once).
+TEST(ChannelBufferTest, PushingWithinThePreallocatedRoomAllocatesNothing) {
+    KvVciCanChannelBuffer buffer(0);
+    std::vector<_KvVciCanDataType> out(KvVciCanChannelBuffer::kInitialCapacity);
+    std::uint32_t count = 1;
+    buffer.push(canRecord(0));
+    ASSERT_EQ(buffer.readRecords(out.data(), count), ZX_OK);
+
+    const std::uint64_t before = KvVciChannelQueueTraits::allocationCount().load();
+    // Every offset inside a block of 32: a full room may straddle one block more.
+    for (std::uint32_t offset = 0; offset < 40; ++offset) {
+        for (std::uint32_t i = 0; i < offset; ++i) {
+            buffer.push(canRecord(i));
+        }
+        buffer.reset();
+        for (std::uint32_t i = 0; i < KvVciCanChannelBuffer::kInitialCapacity; ++i) {
+            buffer.push(canRecord(i));
+        }
+        count = static_cast<std::uint32_t>(out.size());
+        ASSERT_EQ(buffer.readRecords(out.data(), count), ZX_OK);
+        ASSERT_EQ(count, KvVciCanChannelBuffer::kInitialCapacity);
+    }
+    EXPECT_EQ(KvVciChannelQueueTraits::allocationCount().load(), before);
+}
+
 TEST(ChannelBufferTest, ResetDiscardsEverythingQueued) {
     KvVciCanChannelBuffer buffer(0);
     for (std::uint32_t i = 0; i < 2500; ++i) {

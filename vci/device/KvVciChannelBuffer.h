@@ -11,15 +11,43 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
 #include <vector>
 
+// The queue's settings: the block index of the receive thread's producer is sized for
+// the whole preallocated room, so that pushing does not allocate an index on the way.
+struct KvVciChannelQueueTraits : moodycamel::ConcurrentQueueDefaultTraits {
+    static const std::size_t BLOCK_SIZE = 32;
+    static const std::size_t IMPLICIT_INITIAL_INDEX_SIZE = 128;
+
+    // Every allocation of the queues is counted, so that a test can show that pushing
+    // within the preallocated room allocates nothing. Allocations are rare: one
+    // relaxed increment each costs nothing measurable.
+    static void* malloc(std::size_t size) {
+        allocationCount().fetch_add(1, std::memory_order_relaxed);
+        return std::malloc(size);
+    }
+    static void free(void* pointer) { std::free(pointer); }
+    static std::atomic<std::uint64_t>& allocationCount() {
+        static std::atomic<std::uint64_t> count{0};
+        return count;
+    }
+};
+
 // T: the record type; K: the type of the record's identifier, its first field.
 template <typename T, typename K> class KvVciChannelBuffer : public QObject {
 public:
     static constexpr std::size_t kInitialCapacity = 2000;
+    // 2000 records may start anywhere inside a block of 32, so they can touch one block
+    // more than 2000 / 32: that many blocks are preallocated.
+    static constexpr std::size_t kPreallocatedRecords =
+        (kInitialCapacity / KvVciChannelQueueTraits::BLOCK_SIZE + 2) * KvVciChannelQueueTraits::BLOCK_SIZE;
+    static_assert(kPreallocatedRecords / KvVciChannelQueueTraits::BLOCK_SIZE <
+                      KvVciChannelQueueTraits::IMPLICIT_INITIAL_INDEX_SIZE,
+                  "the producer's block index covers the preallocated room");
     static constexpr int kReadInvalidArgument = -1; // null destination or zero count
 
     explicit KvVciChannelBuffer(std::uint32_t channel);
@@ -54,7 +82,7 @@ private:
 
     const std::uint32_t channel_;
     std::atomic<bool> identifierListActive_{false};
-    moodycamel::ConcurrentQueue<T> queue_;
+    moodycamel::ConcurrentQueue<T, KvVciChannelQueueTraits> queue_;
     // Guards identifiers_. The push path takes it only while the list is active, which
     // the library itself never does.
     std::mutex identifierMutex_;
@@ -63,7 +91,7 @@ private:
 
 template <typename T, typename K>
 KvVciChannelBuffer<T, K>::KvVciChannelBuffer(std::uint32_t channel)
-    : channel_(channel), queue_(kInitialCapacity) {}
+    : channel_(channel), queue_(kPreallocatedRecords) {}
 
 template <typename T, typename K> int KvVciChannelBuffer<T, K>::push(const T& record) {
     if (identifierListActive_.load(std::memory_order_acquire)) {
