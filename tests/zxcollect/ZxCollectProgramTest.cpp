@@ -236,7 +236,7 @@ TEST_F(ZxCollectProgram, CtrlCClosesFilesChannelsDeviceAndLog) {
     const std::string logText = readFile(log);
     EXPECT_NE(logText.find("File closed: "), std::string::npos) << logText;
     EXPECT_NE(logText.find("Closed Device0 CAN1"), std::string::npos) << logText;
-    EXPECT_NE(logText.find("Closed Device0"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("Closed Device0\n"), std::string::npos) << logText;
 }
 
 TEST_F(ZxCollectProgram, BoxThatDoesNotAnswerEndsWithOpenDevFailure) {
@@ -259,6 +259,35 @@ TEST_F(ZxCollectProgram, BoxThatDoesNotAnswerEndsWithOpenDevFailure) {
         EXPECT_NE(run.output().find("ZxOpenDev returned -401 (1x)"), std::string::npos) << run.output();
         EXPECT_EQ(csvFilesBelow(saveRoot).files, 0u);
     }
+}
+
+// A failure after the channel opened still resets the channel and closes the device.
+TEST_F(ZxCollectProgram, ModuleThatDoesNotAnswerEndsTheRunAfterClosingEverything) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    ASSERT_TRUE(simulator_.start({"--modules", "temperature:0x101:100:0x3F:silent,voltage"}))
+        << simulator_.output();
+    const fs::path saveRoot = dir_ / "save";
+    const fs::path log = dir_ / "zx.log";
+    zxtest::ChildProgram run(dir_.string());
+    ASSERT_EQ(zxtest::runProgram(run, kZxCollect,
+                                 {"--duration", "1", "--save", saveRoot.string(), "--frequency", "0x101:200",
+                                  "--log", log.string()},
+                                 kRunTimeout),
+              1)
+        << run.output() << run.errors();
+    // Entering configuration mode fails; whether leaving it fails too depends on whether
+    // a sample of the other module happens to look like the answer.
+    EXPECT_TRUE(std::regex_search(
+        run.errors(), std::regex(R"(ZxSetModuleSamplingFrequency\(0, 0, 0x101, 200\) failed with )"
+                                 R"(-12002[13]: (entering|leaving) module configuration mode failed)")))
+        << run.errors();
+    EXPECT_TRUE(std::regex_search(run.output(),
+                                  std::regex(R"(ZxSetModuleSamplingFrequency returned -12002[13] \(1x\))")))
+        << run.output();
+    EXPECT_EQ(csvFilesBelow(saveRoot).files, 0u);
+    const std::string logText = readFile(log);
+    EXPECT_NE(logText.find("Closed Device0 CAN1"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("Closed Device0\n"), std::string::npos) << logText;
 }
 
 TEST_F(ZxCollectProgram, CHostExampleCollectsAndSaves) {
