@@ -82,6 +82,7 @@ std::int32_t ZxCollectorReader::read(ZxCollectData* records, std::int32_t capaci
     }
     std::uint32_t count = static_cast<std::uint32_t>(
         std::min<std::size_t>(static_cast<std::size_t>(capacity), kStagingCapacity));
+    std::lock_guard<std::mutex> readLock(readMutex_);
     const int result = buffers_->readCanRecords(channelIndex_, stagingFrames_.get(), count);
     if (result != 0 || count == 0) {
         return ZX_ERR_NO_DATA;

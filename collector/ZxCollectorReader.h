@@ -39,7 +39,7 @@ public:
     // Takes up to min(capacity, 10000) waiting records into records and returns their
     // number; -1 for a null buffer or a capacity of 0 or below (the host's buffer
     // size is then unknown), ZX_ERR_NO_DATA when nothing waits, -3 without buffers.
-    // One read at a time per reader.
+    // Concurrent reads of one reader run one after the other.
     std::int32_t read(ZxCollectData* records, std::int32_t capacity);
     // Discards the waiting records: 0, or -601 when the device has no such channel.
     std::int32_t clear();
@@ -62,6 +62,9 @@ private:
     KvVciChannelBufferManager* buffers_ = nullptr; // borrowed from the device
     const std::uint32_t deviceIndex_;
     const std::uint32_t channelIndex_;
+    // Guards stagingFrames_: two host threads reading the same channel take turns
+    // instead of converting each other's frames. Taken once per read, not per record.
+    std::mutex readMutex_;
     std::unique_ptr<_KvVciCanDataType[]> stagingFrames_;
     // Guards fileManager_: read holds it only while handing records over, save start
     // and stop while installing or taking out the file manager, so a read never pushes

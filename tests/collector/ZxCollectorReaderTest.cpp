@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -182,6 +185,41 @@ TEST_F(ReaderOverBuffers, ClearDiscardsWaitingRecords) {
     push(makeFrame(0x103, 64));
     EXPECT_EQ(reader_.read(records.data(), 2), 1);
     EXPECT_EQ(records[0].canId, 0x103u);
+}
+
+TEST_F(ReaderOverBuffers, TwoThreadsReadingOneChannelGetEveryRecordOnceAndWhole) {
+    constexpr std::uint32_t kFrames = 100000;
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        _KvVciCanDataType frame = makeFrame(n, 64);
+        std::memcpy(frame.data, &n, sizeof(n));
+        push(frame);
+    }
+    std::vector<std::uint32_t> seen[2];
+    auto drain = [this](std::vector<std::uint32_t>& ids) {
+        std::vector<ZxCollectData> records(700);
+        for (;;) {
+            const std::int32_t n = reader_.read(records.data(), static_cast<std::int32_t>(records.size()));
+            if (n <= 0) {
+                return;
+            }
+            for (std::int32_t i = 0; i < n; ++i) {
+                // A record converted from another thread's frame would not match itself.
+                ASSERT_EQ(static_cast<std::uint32_t>(records[i].values[0]), records[i].canId);
+                ids.push_back(records[i].canId);
+            }
+        }
+    };
+    std::thread other(drain, std::ref(seen[1]));
+    drain(seen[0]);
+    other.join();
+
+    std::vector<std::uint32_t> all(seen[0]);
+    all.insert(all.end(), seen[1].begin(), seen[1].end());
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(all.size(), kFrames);
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        ASSERT_EQ(all[n], n);
+    }
 }
 
 TEST(ReaderOverMissingChannel, ChannelWithoutBufferReportsUnknownChannelAndNoData) {
