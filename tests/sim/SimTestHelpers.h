@@ -15,6 +15,9 @@ namespace zxtest {
 
 constexpr uint8_t kCan = 0x01;
 constexpr uint8_t kDevice = 0x0F;
+// Generous: the machine running the suite may be heavily loaded; a missing reply
+// only costs this time once.
+constexpr std::chrono::milliseconds kReplyTimeout(3000);
 
 inline std::vector<uint8_t> openRequest(uint8_t channel, uint32_t bitRate) {
     return hostFrame(kCan, 0x10, channel, 0,
@@ -23,9 +26,9 @@ inline std::vector<uint8_t> openRequest(uint8_t channel, uint32_t bitRate) {
 }
 
 // The first box frame within the time-out that satisfies the predicate, skipping the rest.
-inline std::optional<WireFrame>
-awaitFrame(HostUdpSocket& host, const std::function<bool(const WireFrame&)>& wanted,
-           std::chrono::milliseconds timeout = std::chrono::milliseconds(1000)) {
+inline std::optional<WireFrame> awaitFrame(HostUdpSocket& host,
+                                           const std::function<bool(const WireFrame&)>& wanted,
+                                           std::chrono::milliseconds timeout = kReplyTimeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -46,9 +49,8 @@ awaitFrame(HostUdpSocket& host, const std::function<bool(const WireFrame&)>& wan
 }
 
 // Sends a request and waits for the reply of the same type and command.
-inline std::optional<WireFrame>
-requestReply(HostUdpSocket& host, const std::vector<uint8_t>& request,
-         std::chrono::milliseconds timeout = std::chrono::milliseconds(1000)) {
+inline std::optional<WireFrame> requestReply(HostUdpSocket& host, const std::vector<uint8_t>& request,
+                                             std::chrono::milliseconds timeout = kReplyTimeout) {
     if (!host.send(request)) {
         return std::nullopt;
     }

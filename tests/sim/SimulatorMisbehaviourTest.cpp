@@ -65,8 +65,8 @@ TEST_F(SimulatorMisbehaviour, SplitReplyStraddlesTwoDatagramsThatJoinToTheWholeF
     bad.splitFrames = true;
     simulator().setMisbehaviour(bad);
     ASSERT_TRUE(host_.send(versionRequest()));
-    const auto first = host_.receive(1000ms);
-    const auto second = host_.receive(1000ms);
+    const auto first = host_.receive(kReplyTimeout);
+    const auto second = host_.receive(kReplyTimeout);
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(boxFrames(*first).empty());
     EXPECT_TRUE(boxFrames(*second).empty());
@@ -80,7 +80,7 @@ TEST_F(SimulatorMisbehaviour, GarbageBetweenFramesLeavesTheFramesIntact) {
     bad.garbageBytesBetweenFrames = 7;
     simulator().setMisbehaviour(bad);
     ASSERT_TRUE(host_.send(versionRequest()));
-    const auto reply = host_.receive(1000ms);
+    const auto reply = host_.receive(kReplyTimeout);
     ASSERT_TRUE(reply);
     ASSERT_EQ(reply->size(), 7u + 13u);
     const auto frames = boxFrames(*reply);
@@ -91,18 +91,18 @@ TEST_F(SimulatorMisbehaviour, GarbageBetweenFramesLeavesTheFramesIntact) {
 TEST_F(SimulatorMisbehaviour, InjectedDatagramsReachTheLastHostUnchanged) {
     ASSERT_TRUE(requestReply(host_, versionRequest()));
     simulator().sendEmptyDatagram(0);
-    const auto empty = host_.receive(1000ms);
+    const auto empty = host_.receive(kReplyTimeout);
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
 
     simulator().sendOversizeFrame(0, 1, 130);
-    const auto oversize = host_.receive(1000ms);
+    const auto oversize = host_.receive(kReplyTimeout);
     ASSERT_TRUE(oversize);
     ASSERT_EQ(oversize->size(), 139u);
     EXPECT_EQ(le16(oversize->data() + 6), 130);
 
     simulator().sendGarbageDatagram(0, 50);
-    const auto garbage = host_.receive(1000ms);
+    const auto garbage = host_.receive(kReplyTimeout);
     ASSERT_TRUE(garbage);
     EXPECT_EQ(garbage->size(), 50u);
     EXPECT_TRUE(boxFrames(*garbage).empty());

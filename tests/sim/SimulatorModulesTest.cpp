@@ -20,7 +20,7 @@ protected:
     // The module's answer frame (id = module identifier, 8 data bytes) to one command.
     std::optional<CanRecord> command(uint8_t channel, uint8_t code, uint32_t moduleId, uint8_t sub,
                                      std::optional<uint16_t> value = std::nullopt,
-                                     std::chrono::milliseconds timeout = 1000ms) {
+                                     std::chrono::milliseconds timeout = kReplyTimeout) {
         if (!host_.send(moduleCommand(channel, code, moduleId, sub, value))) {
             return std::nullopt;
         }
@@ -56,6 +56,7 @@ TEST_F(SimulatorModules, SamplingFrequencySequenceIsAnsweredAndChangesTheEmissio
     ASSERT_TRUE(complete);
     EXPECT_EQ(complete->data[0], 0x50);
 
+    EXPECT_EQ(simulator().channel(0, 0).transmitted, 4u);
     const auto modules = simulator().channel(0, 0).modules;
     EXPECT_EQ(modules[2].spec.frequencyHz, 1000);
     EXPECT_FALSE(modules[2].configuring);
@@ -93,6 +94,8 @@ TEST_F(SimulatorModules, SilentModuleAndModulesOfClosedChannelsNeverAnswer) {
     // A module that is not on the channel does not answer either.
     EXPECT_FALSE(command(1, 0x10, 0x101, 3, std::nullopt, 200ms));
     EXPECT_EQ(simulator().channel(0, 1).modules[0].commandsAnswered, 0u);
+    EXPECT_EQ(simulator().channel(0, 1).transmitted, 2u);
+    EXPECT_EQ(simulator().channel(0, 2).transmitted, 0u);
 }
 
 } // namespace

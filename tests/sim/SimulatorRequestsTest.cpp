@@ -26,7 +26,7 @@ TEST_F(SimulatorRequests, VersionRequestIsAnsweredWithFirmwareBytesFromTheBoxAdd
     ASSERT_EQ(host_.problem(), "");
     ASSERT_TRUE(host_.send(hostFrame(kDevice, 0x60, 0, 0, {0x01})));
     // The host's socket is connected to the box, so a reply from anywhere else never arrives.
-    const auto reply = host_.receive(1000ms);
+    const auto reply = host_.receive(kReplyTimeout);
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (Bytes{0x55, 0xAA, 0x0F, 0x60, 0x00, 0x00, 0x04, 0x00, 3, 1, 4, 1, 0x00}));
 }
@@ -55,7 +55,7 @@ TEST_F(SimulatorRequests, BaseTimeIsTheBoxClockInTenthsOfAMicrosecond) {
 TEST_F(SimulatorRequests, OpenChannelIsRecordedExactlyAndAnsweredWithStatus) {
     const Bytes request{0xAA, 0x55, 0x01, 0x10, 0x02, 0x00, 0x04, 0x00, 0x20, 0xA1, 0x07, 0x00, 0x00};
     ASSERT_TRUE(host_.send(request));
-    const auto reply = host_.receive(1000ms);
+    const auto reply = host_.receive(kReplyTimeout);
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (Bytes{0x55, 0xAA, 0x01, 0x10, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00}));
 
@@ -106,7 +106,7 @@ TEST_F(SimulatorRequests, HeartbeatIsCountedButNeitherAnsweredNorRecorded) {
     ASSERT_TRUE(pollUntil(1s, [&] { return simulator().heartbeatCount(0) == 3; }));
     // The version reply is the next datagram: nothing answered the heartbeats.
     ASSERT_TRUE(host_.send(hostFrame(kDevice, 0x60, 0, 0, {0x01})));
-    const auto next = host_.receive(1000ms);
+    const auto next = host_.receive(kReplyTimeout);
     ASSERT_TRUE(next);
     EXPECT_EQ(next->at(3), 0x60);
     EXPECT_EQ(simulator().receivedDatagrams(0).size(), 1u);

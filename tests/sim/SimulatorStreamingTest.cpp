@@ -74,9 +74,8 @@ TEST_F(SimulatorStreaming, OpenChannelStreamsEveryModuleWithConsecutiveCountersA
     ASSERT_EQ(stream.byId.size(), 4u);
     for (uint32_t id : {0x101u, 0x301u, 0x501u, 0x701u}) {
         const auto& records = stream.byId.at(id);
-        // 100 Hz for 300 ms, with generous room for a loaded machine.
-        EXPECT_GE(records.size(), 15u) << std::hex << id;
-        EXPECT_LE(records.size(), 35u) << std::hex << id;
+        // The rate shows in the timestamps below; the count only has to be several.
+        EXPECT_GE(records.size(), 5u) << std::hex << id;
         for (size_t i = 0; i < records.size(); ++i) {
             EXPECT_EQ(records[i].frameKind, 2);
             ASSERT_EQ(records[i].dataLength, 64);
@@ -144,18 +143,32 @@ TEST_F(SimulatorStreaming, FramesPerDatagramLimitIsKept) {
 }
 
 TEST_F(SimulatorStreaming, RateModeSendsExactlyTheFrameCountInModuleOrder) {
-    simulator().setRateMode({true, 0.0, 1000});
+    simulator().setRateMode({true, 20000.0, 1000});
     ASSERT_TRUE(requestReply(host_, openRequest(0, 500000)));
-    ASSERT_TRUE(pollUntil(5s, [&] { return simulator().rateFinished(0); }));
-    const Stream stream = collect(host_, 100ms);
+    Stream stream;
     size_t total = 0;
-    for (const auto& [id, records] : stream.byId) {
-        total += records.size();
-        EXPECT_EQ(records.size(), 250u) << std::hex << id;
-        EXPECT_EQ(sampleValue(records.back(), 7), 249);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (total < 1000 && std::chrono::steady_clock::now() < deadline) {
+        const Stream part = collect(host_, 20ms);
+        for (const auto& [id, records] : part.byId) {
+            auto& all = stream.byId[id];
+            all.insert(all.end(), records.begin(), records.end());
+            total += records.size();
+        }
     }
-    EXPECT_EQ(total, 1000u);
+    EXPECT_TRUE(simulator().rateFinished(0));
     EXPECT_EQ(simulator().channel(0, 0).framesSent, 1000u);
+    // Round robin over the four modules, each with its own consecutive counter.
+    ASSERT_EQ(stream.byId.size(), 4u);
+    for (const auto& [id, records] : stream.byId) {
+        ASSERT_EQ(records.size(), 250u) << std::hex << id;
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(sampleValue(records[i], 7), static_cast<int32_t>(i));
+        }
+    }
+    EXPECT_FALSE(awaitFrame(
+        host_, [](const WireFrame& f) { return f.command == 0x40; }, 50ms))
+        << "frames beyond the frame count";
 }
 
 } // namespace

@@ -17,7 +17,10 @@ HostUdpSocket::HostUdpSocket(uint32_t deviceIndex, const std::string& localAddre
         return;
     }
     const int bufferBytes = 4 * 1024 * 1024;
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    // Beyond the system maximum where the process may (it may inside its own namespace).
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0) {
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr);

@@ -23,8 +23,11 @@ public:
     bool start(const std::vector<std::string>& arguments,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     // SIGTERM, then SIGKILL if it has not ended within the time-out. The exit code,
-    // 128 + signal when a signal ended it, -1 when nothing was running.
+    // 128 + signal when a signal ended it; when the program had already ended (see
+    // waitForExit) its exit code again; -1 when nothing was started.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // True when the program ended by itself within the time-out (it is reaped then).
+    bool waitForExit(std::chrono::milliseconds timeout);
     bool running() const { return pid_ > 0; }
     int pid() const { return pid_; }
     // Standard output read so far (all of it once stopped).
@@ -33,9 +36,11 @@ public:
 private:
     bool readOutput(int timeoutMs);
     int reap(std::chrono::milliseconds timeout);
+    void finish(int exitCode);
 
     int pid_ = -1;
     int outputFd_ = -1;
+    int exitCode_ = -1;
     std::string output_;
 };
 

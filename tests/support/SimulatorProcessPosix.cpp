@@ -28,6 +28,7 @@ std::string SimulatorProcess::programPath() {
 bool SimulatorProcess::start(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     stop();
     output_.clear();
+    exitCode_ = -1;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return false;
@@ -88,7 +89,7 @@ bool SimulatorProcess::readOutput(int timeoutMs) {
 
 int SimulatorProcess::stop(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
-        return -1;
+        return exitCode_;
     }
     kill(pid_, SIGTERM);
     int result = reap(timeout);
@@ -96,6 +97,23 @@ int SimulatorProcess::stop(std::chrono::milliseconds timeout) {
         kill(pid_, SIGKILL);
         result = reap(std::chrono::milliseconds(5000));
     }
+    finish(result);
+    return result;
+}
+
+bool SimulatorProcess::waitForExit(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) {
+        return exitCode_ != -1;
+    }
+    const int result = reap(timeout);
+    if (result == -1) {
+        return false;
+    }
+    finish(result);
+    return true;
+}
+
+void SimulatorProcess::finish(int exitCode) {
     // Whatever the program printed on its way out.
     while (outputFd_ >= 0 && readOutput(0)) {
     }
@@ -104,7 +122,7 @@ int SimulatorProcess::stop(std::chrono::milliseconds timeout) {
         outputFd_ = -1;
     }
     pid_ = -1;
-    return result;
+    exitCode_ = exitCode;
 }
 
 int SimulatorProcess::reap(std::chrono::milliseconds timeout) {

@@ -27,11 +27,13 @@ std::vector<uint8_t> hostFrame(uint8_t type, uint8_t command, uint8_t channel, u
     return frame;
 }
 
-std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram) {
+namespace {
+
+std::vector<WireFrame> framesAfterSync(const std::vector<uint8_t>& datagram, uint8_t sync1, uint8_t sync2) {
     std::vector<WireFrame> frames;
     size_t p = 0;
     while (datagram.size() - p >= 9) {
-        if (datagram[p] != 0x55 || datagram[p + 1] != 0xAA) {
+        if (datagram[p] != sync1 || datagram[p + 1] != sync2) {
             ++p;
             continue;
         }
@@ -50,6 +52,16 @@ std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram) {
         p += length + 9;
     }
     return frames;
+}
+
+} // namespace
+
+std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram) {
+    return framesAfterSync(datagram, 0x55, 0xAA);
+}
+
+std::vector<WireFrame> hostFrames(const std::vector<uint8_t>& datagram) {
+    return framesAfterSync(datagram, 0xAA, 0x55);
 }
 
 bool parseCanRecord(const std::vector<uint8_t>& payload, CanRecord& record) {

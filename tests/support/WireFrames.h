@@ -22,6 +22,8 @@ std::vector<uint8_t> hostFrame(uint8_t type, uint8_t command, uint8_t channel, u
 
 // The complete 55 AA frames of a box datagram, in order; bytes outside frames are skipped.
 std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram);
+// The same for the AA 55 frames of a host datagram (what the simulator recorded).
+std::vector<WireFrame> hostFrames(const std::vector<uint8_t>& datagram);
 
 // A CAN record (the payload of CAN data and transmit frames) as the box streams it.
 struct CanRecord {

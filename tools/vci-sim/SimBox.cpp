@@ -107,6 +107,9 @@ void SimBox::run() {
         }
         if (waitNs > 0) {
             socket_.wait(waitNs);
+        } else {
+            // Streaming flat out: let control calls waiting for the lock in.
+            std::this_thread::yield();
         }
     }
 }
@@ -244,6 +247,7 @@ void SimBox::handleTransmit(uint8_t channelIndex, const uint8_t* record, size_t 
     if (length < kCanHeaderBytes || channelIndex >= channels_.size() || !channels_[channelIndex].open) {
         return;
     }
+    ++channels_[channelIndex].transmitted;
     const uint32_t id = readU32(record + kCanIdOffset);
     const uint8_t dataLength = record[kCanDataLengthOffset];
     if (id != kModuleRequestId || dataLength < 6 || dataLength > kCanMaxDataBytes ||
@@ -569,6 +573,7 @@ ChannelSnapshot SimBox::channel(uint8_t channelIndex) const {
     snapshot.applyCount = channel.applyCount;
     snapshot.terminalResistor = channel.terminalResistor;
     snapshot.framesSent = channel.framesSent;
+    snapshot.transmitted = channel.transmitted;
     for (const auto& module : channel.modules) {
         snapshot.modules.push_back(
             {module.spec(), module.configuring(), module.framesSent(), module.commandsAnswered()});

@@ -19,6 +19,8 @@ struct SimChannel {
     std::vector<SimModule> modules;
 
     uint64_t framesSent = 0;
+    // Transmit frames the host sent on this channel while it was open.
+    uint64_t transmitted = 0;
     // Bus-load reporting: next report time and frames since the last one.
     int64_t nextBusLoadNs = 0;
     uint64_t framesInPeriod = 0;

@@ -37,8 +37,12 @@ std::string SimUdpSocket::bind(const std::string& address, uint16_t port) {
     }
     // Large buffers so benchmark bursts are limited by the host, not by the box.
     const int bufferBytes = 8 * 1024 * 1024;
-    setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    for (int option : {SO_SNDBUF, SO_RCVBUF}) {
+        const int forced = option == SO_SNDBUF ? SO_SNDBUFFORCE : SO_RCVBUFFORCE;
+        if (setsockopt(fd_, SOL_SOCKET, forced, &bufferBytes, sizeof bufferBytes) != 0) {
+            setsockopt(fd_, SOL_SOCKET, option, &bufferBytes, sizeof bufferBytes);
+        }
+    }
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         const std::string why = std::strerror(errno);
         close();

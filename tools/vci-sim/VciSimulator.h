@@ -28,7 +28,8 @@ public:
     const std::string& lastError() const { return lastError_; }
     const VciSimulatorOptions& options() const { return options_; }
 
-    // Run-time control, thread-safe. deviceIndex selects one box; kAllDevices all.
+    // Run-time control, thread-safe between start and stop. deviceIndex selects one
+    // box; kAllDevices all. Data frames go to the host that sent the box's latest datagram.
     static constexpr uint32_t kAllDevices = 0xFFFFFFFFu;
     void setMisbehaviour(const Misbehaviour& misbehaviour, uint32_t deviceIndex = kAllDevices);
     void setSilent(bool silent, uint32_t deviceIndex = kAllDevices);

@@ -101,6 +101,8 @@ struct ChannelSnapshot {
     uint32_t applyCount = 0;
     bool terminalResistor = false;
     uint64_t framesSent = 0;
+    // Transmit frames the host sent while the channel was open.
+    uint64_t transmitted = 0;
     std::vector<ModuleSnapshot> modules;
 };
 
