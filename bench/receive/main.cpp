@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,10 +99,10 @@ public:
     // Sends datagrams until total frames went out, never more than the window ahead of
     // what the receiving side reports as delivered.
     void flood(const sockaddr_in& client, std::size_t datagrams,
-               const std::atomic<std::uint64_t>& delivered) {
+               const std::function<std::uint64_t()>& delivered) {
         std::uint64_t frameNumber = 0;
         for (std::size_t d = 0; d < datagrams; ++d) {
-            while (frameNumber - delivered.load(std::memory_order_acquire) > kWindowFrames) {
+            while (frameNumber - delivered() > kWindowFrames) {
                 std::this_thread::sleep_for(20us);
             }
             for (std::size_t f = 0; f < kFramesPerDatagram; ++f) {
@@ -180,7 +181,7 @@ RoundResult runBare(BenchBox& box, std::size_t datagrams) {
         }
     });
     const auto start = Clock::now();
-    box.flood(client, datagrams, delivered);
+    box.flood(client, datagrams, [&] { return delivered.load(std::memory_order_acquire); });
     const auto deadline = Clock::now() + 10s;
     while (delivered.load() < expected && Clock::now() < deadline) {
         std::this_thread::sleep_for(20us);
@@ -193,21 +194,26 @@ RoundResult runBare(BenchBox& box, std::size_t datagrams) {
     return {static_cast<double>(delivered.load()) / seconds, expected - std::min(expected, delivered.load())};
 }
 
-// Through the library: the device's link and dispatcher fill channel 0's buffer, and a
-// reader drains it as a host polling ZxReadBuffer would, checking every frame's number.
+// Through the library: the device's link and dispatcher fill channel 0's buffer. The
+// rate counts frames arriving in the buffer; a reader drains it every millisecond as a
+// host polling ZxReadBuffer would, and checks every frame's number.
 RoundResult runLibrary(BenchBox& box, const sockaddr_in& client, KvVciDevice& device, std::size_t datagrams) {
-    std::atomic<std::uint64_t> delivered{0};
+    KvVciCanChannelBuffer& buffer = *device.channelBufferManager().canBuffer(0);
+    std::atomic<std::uint64_t> drained{0};
     std::atomic<std::uint64_t> outOfSequence{0};
     std::atomic<bool> running{true};
     const std::uint64_t expected = datagrams * kFramesPerDatagram;
     std::thread reader([&] {
-        std::vector<_KvVciCanDataType> records(1024);
+        std::vector<_KvVciCanDataType> records(4096);
         std::uint64_t next = 0;
-        while (running.load(std::memory_order_relaxed)) {
+        while (running.load(std::memory_order_relaxed) || drained.load() < expected) {
             std::uint32_t count = static_cast<std::uint32_t>(records.size());
-            device.channelBufferManager().readCanRecords(0, records.data(), count);
+            buffer.readRecords(records.data(), count);
             if (count == 0) {
-                std::this_thread::sleep_for(20us);
+                if (!running.load(std::memory_order_relaxed)) {
+                    break;
+                }
+                std::this_thread::sleep_for(1ms);
                 continue;
             }
             for (std::uint32_t i = 0; i < count; ++i) {
@@ -217,20 +223,22 @@ RoundResult runLibrary(BenchBox& box, const sockaddr_in& client, KvVciDevice& de
                 }
                 ++next;
             }
-            delivered.fetch_add(count, std::memory_order_release);
+            drained.fetch_add(count, std::memory_order_release);
         }
     });
+    const auto arrived = [&] { return drained.load(std::memory_order_acquire) + buffer.sizeApprox(); };
     const auto start = Clock::now();
-    box.flood(client, datagrams, delivered);
+    box.flood(client, datagrams, arrived);
     const auto deadline = Clock::now() + 10s;
-    while (delivered.load() < expected && Clock::now() < deadline) {
+    while (arrived() < expected && Clock::now() < deadline) {
         std::this_thread::sleep_for(20us);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double rate = static_cast<double>(std::min<std::uint64_t>(arrived(), expected)) / seconds;
     running.store(false);
     reader.join();
-    const std::uint64_t got = delivered.load();
-    return {static_cast<double>(got) / seconds, (expected - std::min(expected, got)) + outOfSequence.load()};
+    const std::uint64_t got = drained.load();
+    return {rate, (expected - std::min(expected, got)) + outOfSequence.load()};
 }
 
 } // namespace
