@@ -39,7 +39,7 @@ constexpr const char* kBareHostIp = "192.168.201.2"; // the bare loop
 constexpr std::size_t kFramesPerDatagram = 40;       // 1320 bytes: fits one Ethernet frame
 constexpr std::size_t kCanDataBytes = 8;
 constexpr std::uint64_t kWindowFrames = 40000; // in flight at most: far below the receive buffer
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 sockaddr_in address(const char* ip, std::uint16_t port) {
     sockaddr_in result;
