@@ -110,22 +110,24 @@ void ZxChannelFileManager::writerThreadLoop() {
 
 void ZxChannelFileManager::writePending() {
     for (;;) {
-        const std::size_t taken =
-            pointQueue_.try_dequeue_bulk(consumerToken_, chunk_.begin(), kPointsPerChunk);
-        if (taken == 0) {
-            return;
+        if (chunkFill_ == 0) {
+            chunkFill_ = pointQueue_.try_dequeue_bulk(consumerToken_, chunk_.begin(), kPointsPerChunk);
+            if (chunkFill_ == 0) {
+                return;
+            }
         }
         if (!file_.isOpen() && !(openNewFile() && writeHeader())) {
             closeFile();
-            if (running_.load()) {
-                // Points still queued wait for the next pass, which tries a fresh path.
-                return;
+            if (!running_.load()) {
+                discardQueued();
             }
-            continue; // stopping: nothing can be written, so the queue is emptied
+            // While running, the chunk and everything behind it wait for the next pass,
+            // which tries a fresh path.
+            return;
         }
 
         char* out = lineBuffer_.get();
-        for (std::size_t i = 0; i < taken; ++i) {
+        for (std::size_t i = 0; i < chunkFill_; ++i) {
             const ZxChannelDataPoint& point = chunk_[i];
             if (point.value == ZX_NO_VALUE) {
                 continue;
@@ -147,6 +149,7 @@ void ZxChannelFileManager::writePending() {
                 zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);
             }
         }
+        chunkFill_ = 0;
 
         if (bytesWritten_ >= maxFileBytes_) {
             closeFile();
@@ -156,6 +159,21 @@ void ZxChannelFileManager::writePending() {
             }
         }
     }
+}
+
+void ZxChannelFileManager::discardQueued() {
+    std::size_t discarded = chunkFill_;
+    chunkFill_ = 0;
+    for (;;) {
+        const std::size_t taken =
+            pointQueue_.try_dequeue_bulk(consumerToken_, chunk_.begin(), kPointsPerChunk);
+        if (taken == 0) {
+            break;
+        }
+        discarded += taken;
+    }
+    zxLog(ZxLevel::Error, "Discarded {} points for CH{}/'{}': no file could be opened", discarded, channel_,
+          name_);
 }
 
 bool ZxChannelFileManager::openNewFile() {

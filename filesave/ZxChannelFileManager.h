@@ -44,6 +44,9 @@ private:
     void writerThreadLoop();
     // Writes everything queued, chunk after chunk, until the queue is empty.
     void writePending();
+    // At stop, when no file can be opened: empties the queue and says how many points
+    // were lost, instead of failing once per chunk.
+    void discardQueued();
     bool openNewFile();
     void closeFile();
     bool writeHeader();
@@ -62,6 +65,7 @@ private:
     std::int32_t fileIndex_ = 1;
     std::uint64_t bytesWritten_ = 0;
     std::vector<ZxChannelDataPoint> chunk_; // kPointsPerChunk points
+    std::size_t chunkFill_ = 0;             // points in chunk_ still to be written
     std::unique_ptr<char[]> lineBuffer_;    // text of one chunk at its longest
 
     ZxFileSaveQueue<ZxChannelDataPoint> pointQueue_;

@@ -187,7 +187,7 @@ void ZxCollectorFileManager::routeBatch(const ZxCollectData* records, std::size_
             routeId = record.canId;
         }
 
-        ZxChannelDataPoint point;
+        ZxChannelDataPoint point{};
         const void* end = std::memchr(record.timestamp, '\0', sizeof(record.timestamp));
         point.timestampLength =
             end != nullptr ? static_cast<std::uint32_t>(static_cast<const char*>(end) - record.timestamp)

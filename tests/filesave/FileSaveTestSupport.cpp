@@ -138,4 +138,8 @@ std::string LogCapture::text() {
     return readFile(dir_.path() / "filesave.log");
 }
 
+std::string LogCapture::peek() const {
+    return readFile(dir_.path() / "filesave.log");
+}
+
 } // namespace filesavetest

@@ -54,6 +54,8 @@ public:
     LogCapture();
     ~LogCapture();
     std::string text();
+    // What was written so far, while the log keeps running (it flushes every line).
+    std::string peek() const;
 
 private:
     ScratchDir dir_;

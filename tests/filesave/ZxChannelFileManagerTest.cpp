@@ -181,6 +181,38 @@ TEST(ChannelFileManagerPaths, TwoWritersWithTheSameNameKeepSeparateFiles) {
               (std::vector<std::string>{"Timestamp,Current_mA\na,1\n", "Timestamp,Current_mA\nb,2\n"}));
 }
 
+TEST(ChannelFileManagerPaths, PointsWaitForALaterPassWhenTheFileCannotBeOpened) {
+    ScratchDir scratch;
+    const fs::path root = scratch.path() / "later";
+    writeFile(root, "a plain file where the root folder should be");
+    LogCapture log;
+    auto writer = std::make_unique<ZxChannelFileManager>(root.string(), 1, "Late", 10);
+    const ZxChannelDataPoint points[] = {makePoint("a", 1), makePoint("b", 2)};
+    writer->pushPoints(points, std::size(points));
+    ASSERT_TRUE(pollUntil([&] { return log.peek().find("Failed to open file: ") != std::string::npos; }));
+
+    fs::remove(root);
+    const ZxChannelDataPoint more = makePoint("c", 3);
+    writer->pushPoints(&more, 1);
+    ASSERT_TRUE(pollUntil([&] { return csvFiles(root / "CH1").size() == 1; }));
+    writer.reset();
+    EXPECT_EQ(csvValues(csvFiles(root / "CH1")), (std::vector<std::int64_t>{1, 2, 3}));
+}
+
+TEST(ChannelFileManagerPaths, StopWithoutAWritableFolderDiscardsThePointsWithOneMessage) {
+    ScratchDir scratch;
+    const fs::path root = scratch.path() / "never";
+    writeFile(root, "a plain file where the root folder should be");
+    LogCapture log;
+    {
+        ZxChannelFileManager writer(root.string(), 1, "Lost", 10);
+        std::vector<ZxChannelDataPoint> points(10000, makePoint("t", 5));
+        writer.pushPoints(points.data(), points.size());
+    }
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Discarded 10000 points for CH1/'Lost': no file could be opened"), std::string::npos);
+}
+
 TEST(ChannelFileManagerDrain, EveryQueuedPointIsWrittenAtDestructionWhateverTheRate) {
     ScratchDir root;
     // Far more than two passes of 4096 points, all queued just before destruction.
