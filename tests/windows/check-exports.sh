@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The DLL's export table holds exactly the functions the public header declares, under
+# their plain names, and the module-definition file lists the same ones.
+#   check-exports.sh <dll> <public header> <module-definition file>
+set -euo pipefail
+dll=$1 header=$2 def=$3
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+
+# The names after "[Ordinal/Name Pointer] Table" up to the next blank line.
+exported=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
+                                        on && NF == 0 {on = 0}
+                                        on {print $NF}' | sort)
+declared=$(grep -oE 'ZX_CALL[[:space:]]+Zx[A-Za-z]+[[:space:]]*\(' "$header" |
+           sed -E 's/ZX_CALL[[:space:]]+//; s/[[:space:]]*\($//' | sort)
+listed=$(awk '/^EXPORTS/ {on = 1; next} on && $1 !~ /^;/ && NF {print $1}' "$def" | sort)
+
+status=0
+if [ "$(wc -l <<<"$declared")" -ne 13 ]; then
+  echo "the header declares $(wc -l <<<"$declared") functions, not 13:"; echo "$declared"; status=1
+fi
+if [ "$exported" != "$declared" ]; then
+  echo "export table differs from the header (< exported, > declared):"
+  diff <(echo "$exported") <(echo "$declared") || true
+  status=1
+fi
+if [ "$listed" != "$declared" ]; then
+  echo "module-definition file differs from the header (< listed, > declared):"
+  diff <(echo "$listed") <(echo "$declared") || true
+  status=1
+fi
+[ "$status" -eq 0 ] && echo "exports: $(tr '\n' ' ' <<<"$exported")"
+exit "$status"

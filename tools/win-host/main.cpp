@@ -1,0 +1,182 @@
+// win-host: loads zxcollector_api.dll at run time, opens box 0 (the host binds
+// 192.168.201.1), initialises CAN FD channel 0, reads and saves for a few seconds,
+// closes and unloads.
+//   win-host <dll> <save folder> [seconds] [--unload-open]
+// --unload-open unloads the DLL with the device still open and saving running, so the
+// detach notification has to close everything. Exit code 0 only when every step
+// succeeded, records arrived and the DLL really left the process.
+#include "ZxApiFunctions.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kDevice = 0;
+constexpr std::uint32_t kChannel = 0;
+constexpr std::int32_t kHostOctet = 1;
+constexpr std::int32_t kCapacity = 1000;
+constexpr std::uint32_t kTemperatureModule = 0x101;
+
+std::wstring widen(const char* text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
+    if (length > 1) {
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+    }
+    return wide;
+}
+
+int threadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+            ++count;
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// While the library writes a CSV file, another program may read it but not write it.
+bool csvIsReadableWhileWritten(const std::string& saveFolder) {
+    const std::wstring pattern = widen((saveFolder + "\\CH1\\*.csv").c_str());
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "win-host: no CSV file in CH1 while saving\n");
+        return false;
+    }
+    FindClose(search);
+    const std::wstring path = widen((saveFolder + "\\CH1\\").c_str()) + found.cFileName;
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (reader == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "win-host: a CSV file being written cannot be read: %lu\n", GetLastError());
+        return false;
+    }
+    char head[20] = {};
+    DWORD got = 0;
+    const bool read = ReadFile(reader, head, sizeof(head), &got, nullptr) != 0;
+    CloseHandle(reader);
+    if (!read || (got == sizeof(head) && std::memcmp(head, "Timestamp,Current_mA", sizeof(head)) != 0)) {
+        std::fprintf(stderr, "win-host: a CSV file being written reads wrong\n");
+        return false;
+    }
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+        std::fprintf(stderr, "win-host: a second writer could open a CSV file being written\n");
+        return false;
+    }
+    return true;
+}
+
+bool check(const char* what, std::int32_t result) {
+    if (result != ZX_OK) {
+        std::fprintf(stderr, "win-host: %s failed: %d\n", what, static_cast<int>(result));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <dll> <save folder> [seconds] [--unload-open]\n", argv[0]);
+        return 2;
+    }
+    const std::string saveFolder = argv[2];
+    const int seconds = argc > 3 ? std::atoi(argv[3]) : 3;
+    const bool unloadOpen = argc > 4 && std::strcmp(argv[4], "--unload-open") == 0;
+    const std::wstring dllPath = widen(argv[1]);
+
+    const int threadsBefore = threadCount();
+    HMODULE module = LoadLibraryW(dllPath.c_str());
+    if (module == nullptr) {
+        std::fprintf(stderr, "win-host: LoadLibrary(%s) failed: %lu\n", argv[1], GetLastError());
+        return 1;
+    }
+    ZxApiFunctions zx;
+    const std::string missing = zx.resolve(module);
+    if (!missing.empty()) {
+        std::fprintf(stderr, "win-host: exports missing: %s\n", missing.c_str());
+        FreeLibrary(module);
+        return 1;
+    }
+
+    bool ok = check("ZxOpenLog", zx.openLog((saveFolder + "\\zxcollector.log").c_str(), 1, 10, 5));
+    ok = ok && check("ZxOpenDev", zx.openDev(0, kDevice, kHostOctet));
+    ok = ok && check("ZxInitCANFD", zx.initCanFd(kDevice, kChannel, 500000, 2000000));
+    ok = ok && check("ZxSetModuleSamplingFrequency",
+                     zx.setModuleSamplingFrequency(kDevice, kChannel, kTemperatureModule, 200));
+    ok = ok && check("ZxStartSaveFile", zx.startSaveFile(kDevice, kChannel, saveFolder.c_str(),
+                                                         "0x101,Temperature\n0x301,Voltage\n", 10));
+
+    std::vector<ZxCollectData> records(kCapacity);
+    long long total = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    bool sharingChecked = false;
+    while (ok && std::chrono::steady_clock::now() < end) {
+        if (!sharingChecked && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500)) {
+            ok = csvIsReadableWhileWritten(saveFolder);
+            sharingChecked = true;
+        }
+        const std::int32_t n = zx.readBuffer(kDevice, kChannel, records.data(), kCapacity);
+        if (n > 0) {
+            total += n;
+        } else if (n == ZX_ERR_NO_DATA) {
+            Sleep(1);
+        } else {
+            ok = check("ZxReadBuffer", n);
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    if (!unloadOpen) {
+        ok = check("ZxStopSaveFile", zx.stopSaveFile(kDevice, kChannel)) && ok;
+        ok = check("ZxResetCAN", zx.resetCan(kDevice, kChannel)) && ok;
+        ok = check("ZxCloseDev", zx.closeDev(kDevice)) && ok;
+        zx.closeLog();
+    }
+    const auto unloadStart = std::chrono::steady_clock::now();
+    if (!FreeLibrary(module)) {
+        std::fprintf(stderr, "win-host: FreeLibrary failed: %lu\n", GetLastError());
+        ok = false;
+    }
+    const double unloadSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - unloadStart).count();
+    // Nothing else holds the DLL, so it must be gone from the process now.
+    if (GetModuleHandleW(L"zxcollector_api.dll") != nullptr) {
+        std::fprintf(stderr, "win-host: the DLL is still loaded after FreeLibrary\n");
+        ok = false;
+    }
+    const int threadsAfter = threadCount();
+
+    std::printf("records read: %lld\n", total);
+    std::printf("records/s: %.0f\n", elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0);
+    std::printf("unload: %.3f s\n", unloadSeconds);
+    std::printf("threads before load: %d, after unload: %d\n", threadsBefore, threadsAfter);
+    if (threadsAfter > threadsBefore) {
+        std::fprintf(stderr, "win-host: threads of the library outlived FreeLibrary\n");
+        ok = false;
+    }
+    return ok && total > 0 ? 0 : 1;
+}
