@@ -4,6 +4,7 @@
 #include "common/SocketOptions.h"
 #include "common/ThreadIdentity.h"
 
+#include <array>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -17,8 +18,12 @@ namespace {
 
 constexpr int kBytesPerKiB = 1024;
 
-std::mutex handlerMutex; // guards registeredHandlers (the functions kept alive for the crash path)
-std::vector<std::unique_ptr<std::function<void()>>> registeredHandlers;
+// Registered handlers live in fixed slots, never on the heap: a crash on another
+// thread may be running an earlier one, and nothing of them may outlive an unload.
+constexpr std::size_t kHandlerSlots = 8;
+std::mutex handlerMutex; // guards handlerSlots and nextHandlerSlot
+std::array<std::function<void()>, kHandlerSlots> handlerSlots;
+std::size_t nextHandlerSlot = 0;
 // What the crash path calls; a plain atomic pointer because it is read inside a signal handler.
 std::atomic<std::function<void()>*> crashHandler{nullptr};
 // The handler runs once, even when it faults itself or two threads fail together.
@@ -59,9 +64,11 @@ std::uint64_t lowBits(std::uint64_t value, unsigned count) {
 
 void Utils::registerCrashHandler(std::function<void()> handler) {
     std::lock_guard<std::mutex> lock(handlerMutex);
-    // Earlier handlers stay alive: a crash on another thread may be running one.
-    registeredHandlers.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
-    crashHandler.store(registeredHandlers.back().get());
+    std::function<void()>& slot = handlerSlots[nextHandlerSlot];
+    nextHandlerSlot = (nextHandlerSlot + 1) % kHandlerSlots;
+    crashHandler.store(nullptr);
+    slot = std::move(handler);
+    crashHandler.store(&slot);
     crashHandlerRan.store(false);
 }
 
@@ -75,7 +82,9 @@ void Utils::removeCrashHandler() {
     crashHandler.store(nullptr);
     // The hook is gone, so no crash path can reach these any more; the library is
     // about to be unloaded together with the code they point into.
-    registeredHandlers.clear();
+    for (auto& slot : handlerSlots) {
+        slot = nullptr;
+    }
 }
 
 std::string Utils::getThreadIdString() {
