@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::uint8_t kShortRequestLength = 6; // command, module id, sub-command
 constexpr std::uint8_t kValueRequestLength = 8; // ... and a 16-bit value
+constexpr std::uint8_t kMaxAnswerLength = 8;    // module answers are classic CAN frames
 
 // The sub-commands whose value the module reads little-endian; others big-endian.
 bool takesLittleEndianValue(std::uint8_t subCommand) {
@@ -149,6 +150,12 @@ void KvCollectorDevice::buildModuleFrame(_KvVciCanDataType& frame, std::uint32_t
 bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     constexpr std::uint8_t kSessionResponse = kCommandSession + kResponseOffset; // 0x50
     constexpr std::uint8_t kWriteResponse = kCommandWrite + kResponseOffset;     // 0x6E
+    // A module answers in a classic CAN frame of at most 8 bytes. Sample frames carry
+    // 32 or 64 bytes, and their first byte takes every value sooner or later: taking
+    // one for an answer would report a silent module as configured.
+    if (record.dataLength > kMaxAnswerLength) {
+        return false;
+    }
     const std::uint8_t code = record.data[0];
     std::lock_guard<std::mutex> lock(mutex_);
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);

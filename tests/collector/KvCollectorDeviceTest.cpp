@@ -128,6 +128,26 @@ TEST_F(SilentModuleOnBox, NoAnswerTimesOutEnterAndCompleteAfterAboutFourSeconds)
     // The sample frames streamed meanwhile were consumed by the wait, not the host's.
 }
 
+// The silent module streams unique values: every 32nd sample starts with 0x50, the
+// answer code of the enter and complete requests.
+class SilentModuleAmongLookalikeSamples : public CollectorOnBox {
+protected:
+    vcisim::VciSimulatorOptions simulatorOptions() const override {
+        vcisim::VciSimulatorOptions options;
+        options.modules = {{vcisim::ModuleKind::Temperature, kModuleId, 1000, 0x3F, true}};
+        options.uniqueValues = true;
+        options.busLoadIntervalMs = 0;
+        return options;
+    }
+};
+
+TEST_F(SilentModuleAmongLookalikeSamples, SampleStartingWithTheAnswerCodeDoesNotCompleteARequest) {
+    EXPECT_EQ(collector().setModuleSamplingFrequency(kDevice, kChannel, kModuleId, 100),
+              ZX_ERR_MODULE_COMPLETE);
+    // Only enter and complete went out: the enter request was not taken as answered.
+    EXPECT_EQ(transmitFrames(simulator(), kDevice).size(), 2u);
+}
+
 TEST(ModuleFrame, ValueIsLittleEndianOnlyForSubCommandsOneTwoAndFive) {
     CollectorLogCapture log(1);
     _KvVciCanDataType frame;
