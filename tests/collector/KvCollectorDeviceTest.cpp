@@ -69,9 +69,9 @@ TEST_F(ModulesOnBox, SamplingFrequencySequenceSendsFourFramesAndChangesTheRate) 
 
     const vcisim::ChannelSnapshot channel = simulator().channel(kDevice, kChannel);
     ASSERT_EQ(channel.modules.size(), 2u);
-    EXPECT_EQ(channel.modules[0].spec.frequencyHz, 100);
+    EXPECT_EQ(channel.modules[0].setup.frequencyHz, 100);
     EXPECT_FALSE(channel.modules[0].configuring);
-    EXPECT_EQ(channel.modules[1].spec.frequencyHz, 50); // only the addressed module changes
+    EXPECT_EQ(channel.modules[1].setup.frequencyHz, 50); // only the addressed module changes
 }
 
 TEST_F(ModulesOnBox, DeviceIndexKeepsItsLowEightBits) {
@@ -81,7 +81,7 @@ TEST_F(ModulesOnBox, DeviceIndexKeepsItsLowEightBits) {
     const std::vector<Bytes> frames = transmitFrames(simulator(), kDevice);
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[1], expectedFrame({0x2E, 0x01, 0x03, 0x00, 0x00, 0x02, 0x34, 0x12}));
-    EXPECT_EQ(simulator().channel(kDevice, kChannel).modules[1].spec.frequencyHz, 0x1234);
+    EXPECT_EQ(simulator().channel(kDevice, kChannel).modules[1].setup.frequencyHz, 0x1234);
 }
 
 TEST_F(ModulesOnBox, DeviceThatIsNotOpenFailsEnterAndComplete) {

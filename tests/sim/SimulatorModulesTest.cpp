@@ -58,7 +58,7 @@ TEST_F(SimulatorModules, SamplingFrequencySequenceIsAnsweredAndChangesTheEmissio
 
     EXPECT_EQ(simulator().channel(0, 0).transmitted, 4u);
     const auto modules = simulator().channel(0, 0).modules;
-    EXPECT_EQ(modules[2].spec.frequencyHz, 1000);
+    EXPECT_EQ(modules[2].setup.frequencyHz, 1000);
     EXPECT_FALSE(modules[2].configuring);
     // The others keep 100 Hz: over the same time the 1000 Hz module sends about ten times as many.
     const uint64_t fastBefore = modules[2].framesSent;
@@ -82,7 +82,7 @@ TEST_F(SimulatorModules, WriteOutsideConfigurationModeIsRefusedAndChangesNothing
     ASSERT_TRUE(frame);
     EXPECT_EQ(answer.data[0], 0x7F);
     EXPECT_EQ(answer.data[1], 0x2E);
-    EXPECT_EQ(simulator().channel(0, 0).modules[0].spec.frequencyHz, 100);
+    EXPECT_EQ(simulator().channel(0, 0).modules[0].setup.frequencyHz, 100);
 }
 
 TEST_F(SimulatorModules, SilentModuleAndModulesOfClosedChannelsNeverAnswer) {

@@ -37,8 +37,8 @@ SimBox::SimBox(uint32_t deviceIndex, const VciSimulatorOptions& options)
     : deviceIndex_(deviceIndex), startNs_(steadyNs()), options_(options), channels_(options.canChannelCount),
       writer_(kWriterCapacity), replyWriter_(kWriterCapacity), receiveBuffer_(kReceiveCapacity) {
     for (auto& channel : channels_) {
-        for (const auto& spec : options_.modules) {
-            channel.modules.emplace_back(spec);
+        for (const auto& setup : options_.modules) {
+            channel.modules.emplace_back(setup);
         }
     }
     writer_.setGarbageBytes(options_.misbehaviour.garbageBytesBetweenFrames);
@@ -261,7 +261,7 @@ void SimBox::handleTransmit(uint8_t channelIndex, const uint8_t* record, size_t 
     const uint16_t value = dataLength >= 8 ? readU16(data + 6) : 0;
     for (auto& module : channels_[channelIndex].modules) {
         uint8_t answer[8];
-        if (module.spec().identifier == moduleId && module.handleCommand(command, sub, value, now, answer)) {
+        if (module.setup().identifier == moduleId && module.handleCommand(command, sub, value, now, answer)) {
             std::memcpy(appendCanFrame(channelIndex, moduleId, clockTicks(now), sizeof answer), answer,
                         sizeof answer);
         }
@@ -343,7 +343,7 @@ void SimBox::streamModules(int64_t now) {
         for (auto& module : channel.modules) {
             while (module.due(now)) {
                 // Stamped with the time the sample was due, so timestamps are evenly spaced.
-                uint8_t* data = appendCanFrame(static_cast<uint8_t>(c), module.spec().identifier,
+                uint8_t* data = appendCanFrame(static_cast<uint8_t>(c), module.setup().identifier,
                                                clockTicks(module.nextDueNs()), kSampleDataBytes);
                 module.fillSample(data, options_.uniqueValues);
                 module.advanceSchedule(now);
@@ -373,7 +373,7 @@ void SimBox::streamRate(int64_t now) {
             SimModule& module = channel.modules[channel.rateNextModule];
             channel.rateNextModule = (channel.rateNextModule + 1) % channel.modules.size();
             uint8_t* data =
-                appendCanFrame(static_cast<uint8_t>(c), module.spec().identifier, ticks, kSampleDataBytes);
+                appendCanFrame(static_cast<uint8_t>(c), module.setup().identifier, ticks, kSampleDataBytes);
             module.fillSample(data, options_.uniqueValues);
         }
     }
@@ -446,7 +446,7 @@ int64_t SimBox::nextWakeNs(int64_t now) const {
         }
         if (!options_.rate.enabled) {
             for (const auto& module : channel.modules) {
-                if (module.spec().frequencyHz != 0) {
+                if (module.setup().frequencyHz != 0) {
                     next = std::min(next, module.nextDueNs());
                 }
             }
@@ -507,8 +507,8 @@ void SimBox::setModules(uint8_t channelIndex, const std::vector<ModuleSpec>& mod
         channel.modules.clear();
         channel.rateNextModule = 0;
         const int64_t now = nowNs();
-        for (const auto& spec : modules) {
-            channel.modules.emplace_back(spec);
+        for (const auto& setup : modules) {
+            channel.modules.emplace_back(setup);
             channel.modules.back().restartSchedule(now);
         }
     }
@@ -576,7 +576,7 @@ ChannelSnapshot SimBox::channel(uint8_t channelIndex) const {
     snapshot.transmitted = channel.transmitted;
     for (const auto& module : channel.modules) {
         snapshot.modules.push_back(
-            {module.spec(), module.configuring(), module.framesSent(), module.commandsAnswered()});
+            {module.setup(), module.configuring(), module.framesSent(), module.commandsAnswered()});
     }
     return snapshot;
 }

@@ -52,37 +52,37 @@ bool toKind(const std::string& text, ModuleKind& kind) {
 }
 
 // kind[:id[:hz[:mask[:silent]]]]
-bool toModule(const std::string& text, ModuleSpec& spec) {
+bool toModule(const std::string& text, ModuleSpec& setup) {
     const auto fields = split(text, ':');
-    if (fields.empty() || !toKind(fields[0], spec.kind)) {
+    if (fields.empty() || !toKind(fields[0], setup.kind)) {
         return false;
     }
-    spec.identifier = static_cast<uint32_t>(spec.kind) * 512 - 255;
-    spec.channelMask = 0x3F;
+    setup.identifier = static_cast<uint32_t>(setup.kind) * 512 - 255;
+    setup.channelMask = 0x3F;
     uint64_t value = 0;
     if (fields.size() > 1) {
         if (!toNumber(fields[1], 0x1FFFFFFF, value)) {
             return false;
         }
-        spec.identifier = static_cast<uint32_t>(value);
+        setup.identifier = static_cast<uint32_t>(value);
     }
     if (fields.size() > 2) {
         if (!toNumber(fields[2], 65535, value)) {
             return false;
         }
-        spec.frequencyHz = static_cast<uint16_t>(value);
+        setup.frequencyHz = static_cast<uint16_t>(value);
     }
     if (fields.size() > 3) {
         if (!toNumber(fields[3], 0x7F, value)) {
             return false;
         }
-        spec.channelMask = static_cast<uint8_t>(value);
+        setup.channelMask = static_cast<uint8_t>(value);
     }
     if (fields.size() > 4) {
         if (fields[4] != "silent") {
             return false;
         }
-        spec.silent = true;
+        setup.silent = true;
     }
     return fields.size() <= 5;
 }
@@ -184,11 +184,11 @@ std::string SimCommandLine::parse(int argc, const char* const* argv) {
             options.modules.clear();
             if (value != "none") {
                 for (const auto& part : split(value, ',')) {
-                    ModuleSpec spec;
-                    if (!toModule(part, spec)) {
+                    ModuleSpec setup;
+                    if (!toModule(part, setup)) {
                         return bad();
                     }
-                    options.modules.push_back(spec);
+                    options.modules.push_back(setup);
                 }
             }
         } else if (option == "--frequency") {
@@ -257,8 +257,8 @@ std::string SimCommandLine::parse(int argc, const char* const* argv) {
         }
     }
     if (defaultFrequency != 0 && !modulesGiven) {
-        for (auto& spec : options.modules) {
-            spec.frequencyHz = static_cast<uint16_t>(defaultFrequency);
+        for (auto& setup : options.modules) {
+            setup.frequencyHz = static_cast<uint16_t>(defaultFrequency);
         }
     }
     return {};

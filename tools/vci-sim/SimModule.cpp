@@ -21,14 +21,14 @@ std::vector<ModuleSpec> defaultModules() {
     };
 }
 
-SimModule::SimModule(const ModuleSpec& spec) : spec_(spec) {}
+SimModule::SimModule(const ModuleSpec& setup) : setup_(setup) {}
 
 void SimModule::restartSchedule(int64_t nowNs) {
-    nextDueNs_ = spec_.frequencyHz == 0 ? nowNs : nowNs + kNsPerSecond / spec_.frequencyHz;
+    nextDueNs_ = setup_.frequencyHz == 0 ? nowNs : nowNs + kNsPerSecond / setup_.frequencyHz;
 }
 
 void SimModule::advanceSchedule(int64_t nowNs) {
-    nextDueNs_ += kNsPerSecond / spec_.frequencyHz;
+    nextDueNs_ += kNsPerSecond / setup_.frequencyHz;
     if (nowNs - nextDueNs_ > kNsPerSecond) {
         nextDueNs_ = nowNs;
     }
@@ -36,9 +36,9 @@ void SimModule::advanceSchedule(int64_t nowNs) {
 
 int32_t SimModule::signal(unsigned channel) const {
     // A slow sine per channel around a value typical of the kind.
-    const double seconds = static_cast<double>(counter_) / (spec_.frequencyHz == 0 ? 1 : spec_.frequencyHz);
+    const double seconds = static_cast<double>(counter_) / (setup_.frequencyHz == 0 ? 1 : setup_.frequencyHz);
     const double wave = std::sin(kTwoPi * 0.2 * seconds + channel);
-    switch (spec_.kind) {
+    switch (setup_.kind) {
     case ModuleKind::Temperature: // 0.01 degC, about 25 degC
         return static_cast<int32_t>(2500 + 150 * channel + std::lround(200 * wave));
     case ModuleKind::Voltage: // mV, about 5 V and up
@@ -57,7 +57,7 @@ void SimModule::fillSample(uint8_t* data, bool uniqueValues) {
         int32_t value = kNoValue;
         if (uniqueValues && k < 6) {
             value = static_cast<int32_t>(static_cast<uint32_t>(counter_ * 8 + k));
-        } else if ((spec_.channelMask >> k) & 1u) {
+        } else if ((setup_.channelMask >> k) & 1u) {
             value = signal(k);
         }
         writeU32(data + 4 * k, static_cast<uint32_t>(value));
@@ -67,12 +67,12 @@ void SimModule::fillSample(uint8_t* data, bool uniqueValues) {
 }
 
 bool SimModule::handleCommand(uint8_t command, uint8_t sub, uint16_t value, int64_t nowNs, uint8_t* answer) {
-    if (spec_.silent) {
+    if (setup_.silent) {
         return false;
     }
     std::memset(answer, 0, 8);
     answer[0] = static_cast<uint8_t>(command + kModuleAnswerOffset);
-    writeU32(answer + 1, spec_.identifier);
+    writeU32(answer + 1, setup_.identifier);
     answer[5] = sub;
     writeU16(answer + 6, value);
     auto refuse = [&](uint8_t reason) {
@@ -91,7 +91,7 @@ bool SimModule::handleCommand(uint8_t command, uint8_t sub, uint16_t value, int6
         if (value == 0) {
             refuse(kModuleReasonOutOfRange);
         } else {
-            spec_.frequencyHz = value;
+            setup_.frequencyHz = value;
             restartSchedule(nowNs);
         }
     } else if (command == kModuleCommandWrite && sub == kModuleSubClosingWrite) {

@@ -10,16 +10,16 @@ namespace vcisim {
 
 class SimModule {
 public:
-    explicit SimModule(const ModuleSpec& spec);
+    explicit SimModule(const ModuleSpec& setup);
 
-    const ModuleSpec& spec() const { return spec_; }
+    const ModuleSpec& setup() const { return setup_; }
     bool configuring() const { return configuring_; }
     uint64_t framesSent() const { return counter_; }
     uint32_t commandsAnswered() const { return commandsAnswered_; }
 
     // Emission schedule on the box's steady clock (ns); no emission at frequency 0.
     void restartSchedule(int64_t nowNs);
-    bool due(int64_t nowNs) const { return spec_.frequencyHz != 0 && nextDueNs_ <= nowNs; }
+    bool due(int64_t nowNs) const { return setup_.frequencyHz != 0 && nextDueNs_ <= nowNs; }
     int64_t nextDueNs() const { return nextDueNs_; }
     // Advances the schedule by one period; a module far behind (a stalled box) resumes
     // from now instead of bursting, and its counter has no gap either way.
@@ -36,7 +36,7 @@ public:
 private:
     int32_t signal(unsigned channel) const;
 
-    ModuleSpec spec_;
+    ModuleSpec setup_;
     bool configuring_ = false;
     uint64_t counter_ = 0;
     uint32_t commandsAnswered_ = 0;

@@ -87,7 +87,7 @@ struct ReceivedDatagram {
 };
 
 struct ModuleSnapshot {
-    ModuleSpec spec;
+    ModuleSpec setup;
     bool configuring = false;
     uint64_t framesSent = 0;
     uint32_t commandsAnswered = 0;
