@@ -2,7 +2,7 @@
 // time-outs and the combined result codes.
 #include "collector/KvCollectorDevice.h"
 
-#include "tests/collector/CollectorLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/collector/CollectorOnBox.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +85,7 @@ TEST_F(ModulesOnBox, DeviceIndexKeepsItsLowEightBits) {
 }
 
 TEST_F(ModulesOnBox, DeviceThatIsNotOpenFailsEnterAndComplete) {
-    CollectorLogCapture log;
+    LogCapture log;
     simulator().clearReceivedDatagrams(kDevice);
 
     EXPECT_EQ(collector().setModuleSamplingFrequency(7, kChannel, kModuleId, 100), ZX_ERR_MODULE_COMPLETE);
@@ -110,7 +110,7 @@ protected:
 };
 
 TEST_F(SilentModuleOnBox, NoAnswerTimesOutEnterAndCompleteAfterAboutFourSeconds) {
-    CollectorLogCapture log;
+    LogCapture log;
     simulator().clearReceivedDatagrams(kDevice);
 
     const auto start = std::chrono::steady_clock::now();
@@ -149,7 +149,7 @@ TEST_F(SilentModuleAmongLookalikeSamples, SampleStartingWithTheAnswerCodeDoesNot
 }
 
 TEST(ModuleFrame, ValueIsLittleEndianOnlyForSubCommandsOneTwoAndFive) {
-    CollectorLogCapture log(1);
+    LogCapture log(1);
     _KvVciCanDataType frame;
     KvCollectorDevice::buildModuleFrame(frame, 0x12345678, 0x2E, 3, 0x1234);
     EXPECT_EQ(frame.id, 0x001u);

@@ -1,5 +1,5 @@
 // Readers of real channels of the simulated box: records end to end, lifecycle.
-#include "tests/collector/CollectorLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/collector/CollectorOnBox.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/manager/KvVciDeviceManager.h"
@@ -65,7 +65,7 @@ TEST_F(CollectorOnQuietBox, NothingWaitingGivesNoDataAndLeavesTheBufferAlone) {
 }
 
 TEST_F(CollectorOnQuietBox, ReaderLivesFromInitialisationToResetOrClose) {
-    CollectorLogCapture log;
+    LogCapture log;
     ZxCollectData record;
 
     // A second initialisation keeps the reader.

@@ -2,7 +2,7 @@
 #include "collector/ZxCollectorReader.h"
 
 #include "common/Utils.h"
-#include "tests/collector/CollectorLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 
 #include <gtest/gtest.h>
@@ -231,7 +231,7 @@ TEST(ReaderOverMissingChannel, ChannelWithoutBufferReportsUnknownChannelAndNoDat
 }
 
 TEST(ReaderCreation, ChannelThatIsNotOpenFailsWithItsMessage) {
-    CollectorLogCapture log;
+    LogCapture log;
     EXPECT_THROW(ZxCollectorReader(15, 3), std::runtime_error);
     EXPECT_TRUE(log.contains("Failed to initialize: CAN channel not opened for device 15, channel 3"));
 }

@@ -1,6 +1,6 @@
 // Saving through the collector manager: the records the host reads end up in the CSV
 // files once each, across start, restart, stop, reset and close.
-#include "tests/collector/CollectorLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/collector/CollectorOnBox.h"
 #include "tests/support/TempDir.h"
 
@@ -85,7 +85,7 @@ TEST_F(SavingOnStreamingBox, EveryRecordReadWhileSavingIsSavedOnce) {
 }
 
 TEST_F(SavingOnStreamingBox, SecondStartEndsTheFirstSaveWithItsFilesComplete) {
-    CollectorLogCapture log;
+    LogCapture log;
     ASSERT_EQ(startSaving(), 0);
     ASSERT_EQ(readRecords(kFrames / 2, 30s).size(), kFrames / 2);
     ASSERT_EQ(startSaving(), 0);
@@ -126,7 +126,7 @@ TEST_F(SavingOnStreamingBox, RefusedStartsLeaveTheRunningSaveAlone) {
 }
 
 TEST_F(SavingOnStreamingBox, NullMappingEndsTheRunningSaveAndStartsNone) {
-    CollectorLogCapture log;
+    LogCapture log;
     ASSERT_EQ(startSaving(), 0);
     EXPECT_EQ(startSaving(nullptr), ZX_ERR_SAVE_NOT_CONFIGURED);
     const std::string text = log.text();
@@ -135,7 +135,7 @@ TEST_F(SavingOnStreamingBox, NullMappingEndsTheRunningSaveAndStartsNone) {
 }
 
 TEST_F(SavingOnStreamingBox, StoppingWithoutSaveReturnsZeroSilently) {
-    CollectorLogCapture log;
+    LogCapture log;
     EXPECT_EQ(collector().stopSaveFile(kDevice, kChannel), 0);
     EXPECT_FALSE(log.contains("File saving stopped"));
 }

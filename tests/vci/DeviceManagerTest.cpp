@@ -1,6 +1,6 @@
 #include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
-#include "tests/vci/DeviceLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tools/vci-sim/VciSimulator.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciDevice.h"
@@ -58,7 +58,7 @@ protected:
 TEST_F(DeviceManagerTest, OpeningAnOpenDeviceWarnsAndKeepsIt) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes({1}));
-    DeviceLogCapture log;
+    LogCapture log;
     ASSERT_EQ(manager->openDevice(1), ZX_OK);
     KvVciDevice* device = manager->findDevice(1);
     ASSERT_NE(device, nullptr);
@@ -94,7 +94,7 @@ TEST_F(DeviceManagerTest, DeviceWhoseBoxDoesNotAnswerIsNotKept) {
 }
 
 TEST_F(DeviceManagerTest, CanChannelsOfDeviceThatIsNotOpenAreRefused) {
-    DeviceLogCapture log;
+    LogCapture log;
     EXPECT_EQ(manager->openCanChannel(5, 0), ZX_ERR_DEVICE_NOT_OPEN);
     EXPECT_TRUE(log.hasLine(3, "Open CAN failed: device 5 not found"));
     EXPECT_EQ(manager->closeCanChannel(5, 0), ZX_ERR_DEVICE_NOT_OPEN);
@@ -115,7 +115,7 @@ TEST_F(DeviceManagerTest, CanChannelRequestsReachTheBox) {
 }
 
 TEST_F(DeviceManagerTest, CloseAllWithoutDevicesDoesNothing) {
-    DeviceLogCapture log;
+    LogCapture log;
     EXPECT_EQ(manager->closeAllDevices(), ZX_OK);
     EXPECT_EQ(manager->closeAllDevices(KvVciCloseMode::OnCallingThread), ZX_OK);
     EXPECT_FALSE(log.contains("Closed all device"));
@@ -127,7 +127,7 @@ class DeviceManagerCloseAllTest : public DeviceManagerTest,
 TEST_P(DeviceManagerCloseAllTest, OneFailingBoxGivesItsCodeAndEveryDeviceIsGone) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes({0, 1, 2}));
-    DeviceLogCapture log;
+    LogCapture log;
     for (std::uint32_t i = 0; i < 3; ++i) {
         ASSERT_EQ(manager->openDevice(i), ZX_OK);
         ASSERT_EQ(manager->openCanChannel(i, 0), ZX_OK);

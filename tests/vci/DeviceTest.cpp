@@ -1,6 +1,6 @@
 #include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
-#include "tests/vci/DeviceLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/vci/TransportFrames.h"
 #include "tools/vci-sim/VciSimulator.h"
 #include "vci/config/KvVciConfigStore.h"
@@ -88,7 +88,7 @@ TEST_F(DeviceDispatchTest, OnlyReceivedCanFramesOfKindTwoAreQueuedInOrder) {
 }
 
 TEST_F(DeviceDispatchTest, AbnormalSizesAndUnbufferedChannelsAreCountedAsLoss) {
-    DeviceLogCapture log;
+    LogCapture log;
     KvVciDevice device(0);
     device.onProtocolData(
         {record(kCan, 0x40, 0, canPayload(0x181, 2, 1, 15)), record(kCan, 0x40, 0, Bytes(81, 0)),
@@ -139,7 +139,7 @@ TEST_F(DeviceDispatchTest, BusLoadReportsOfTwelveBytesOrMoreAreKept) {
 // The requester reads the base time as soon as it is woken: the dispatcher must have
 // stored it by then, or readBaseTime returns a stale 0.
 TEST_F(DeviceDispatchTest, BaseTimeIsStoredBeforeTheWaitingRequestWakes) {
-    DeviceLogCapture log;
+    LogCapture log;
     for (int round = 0; round < 20; ++round) {
         KvVciDevice device(0);
         const std::uint64_t expected = 0x0000123456789ABCull + static_cast<std::uint64_t>(round);
@@ -217,7 +217,7 @@ protected:
 TEST_F(DeviceBoxTest, OpenReadsFirmwareVersionAndBaseTime) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes({0}, 5000000000ull));
-    DeviceLogCapture log;
+    LogCapture log;
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     EXPECT_TRUE(device.isConnected());
@@ -243,7 +243,7 @@ TEST_F(DeviceBoxTest, OpenReadsFirmwareVersionAndBaseTime) {
 TEST_F(DeviceBoxTest, CanFdInitSendsOpenParametersResistorAndApplyInOrder) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes());
-    DeviceLogCapture log;
+    LogCapture log;
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     sim->clearReceivedDatagrams(0);
@@ -291,7 +291,7 @@ TEST_F(DeviceBoxTest, ClassicCanChannelsSendOnlyTheOpenRequest) {
 TEST_F(DeviceBoxTest, MissingRepliesGiveTheCodeOfTheFailedStep) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes());
-    DeviceLogCapture log;
+    LogCapture log;
     {
         dropReplies(kDevice, 0x60);
         KvVciDevice device(0);
@@ -347,7 +347,7 @@ TEST_F(DeviceBoxTest, ReplyForAnotherChannelDoesNotCompleteTheRequest) {
 TEST_F(DeviceBoxTest, ClosingDeviceWhoseBoxWentSilentTimesOutPerOpenChannel) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes());
-    DeviceLogCapture log;
+    LogCapture log;
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     ASSERT_EQ(device.openCan(0), ZX_OK);
@@ -413,7 +413,7 @@ TEST_F(DeviceBoxTest, ClosedDeviceStaysClosedWithoutTouchingTheNetwork) {
 }
 
 TEST_F(DeviceBoxTest, ClosingChannelsOfDisconnectedDeviceOnlyClearsFlags) {
-    DeviceLogCapture log;
+    LogCapture log;
     KvVciConfigStore& store = KvVciConfigStore::instance();
     store.setCanChannelOpened(0, 1, true);
     store.setCanChannelOpened(0, 4, true);

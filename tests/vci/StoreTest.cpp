@@ -1,4 +1,4 @@
-#include "tests/vci/DeviceLogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciProtocolTypes.h"
 
@@ -45,7 +45,7 @@ TEST_F(StoreTest, DefaultsGiveSixteenEntriesWithEightCanAndEightLinChannels) {
 }
 
 TEST_F(StoreTest, LoadingDefaultsAgainClearsChangesAndSaysSo) {
-    DeviceLogCapture log;
+    LogCapture log;
     const std::size_t addedBefore = log.count("Adding or updating device with index: ");
     store.setDeviceAddress(3, QStringLiteral("192.168.201.1"));
     store.setCanChannelOpened(3, 2, true);
@@ -57,7 +57,7 @@ TEST_F(StoreTest, LoadingDefaultsAgainClearsChangesAndSaysSo) {
 }
 
 TEST_F(StoreTest, AddingDeviceAboveFifteenIsRefusedWithWarning) {
-    DeviceLogCapture log;
+    LogCapture log;
     store.addOrUpdateDevice(16, KvVciDeviceConfig::makeDefault());
     EXPECT_EQ(store.deviceCount(), 16);
     EXPECT_TRUE(log.hasLine(2, "Attempted to add device with invalid index: 16"));
@@ -87,7 +87,7 @@ TEST_F(StoreTest, UpdatedEntryTakesGivenArraysAndLinRecordsAfterTheFirstBecomeSl
 }
 
 TEST_F(StoreTest, ChannelConfigLookupRefusesUnknownProtocolLoudlyAndMissingDeviceQuietly) {
-    DeviceLogCapture log;
+    LogCapture log;
     EXPECT_EQ(store.getChannelConfig(0, 3, 0), nullptr);
     EXPECT_TRUE(log.hasLine(2, "getChannelConfig called with unknown protocolId: 3"));
 
@@ -116,7 +116,7 @@ TEST_F(StoreTest, ChannelConfigIsWrittenInPlaceThroughTheReturnedRecord) {
 }
 
 TEST_F(StoreTest, ChannelIndicesCoverAllOneOrNone) {
-    DeviceLogCapture log;
+    LogCapture log;
     EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdLin, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, 7), (std::vector<int>{7}));
@@ -149,7 +149,7 @@ TEST_F(StoreTest, OpenedFlagsChangeOnlyForValidChannels) {
 }
 
 TEST_F(StoreTest, AddressOfMissingEntryIsIgnoredQuietly) {
-    DeviceLogCapture log;
+    LogCapture log;
     const std::string before = log.text();
     store.setDeviceAddress(99, QStringLiteral("192.168.201.1"));
     EXPECT_TRUE(store.getDeviceAddress(99).isEmpty());

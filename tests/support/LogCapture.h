@@ -1,5 +1,5 @@
 // Captures the library's log lines of one test case in a temporary file, so that a
-// test can assert the messages (and their levels) that the VCI layer writes.
+// test can assert the messages (and their levels) that the library writes.
 #pragma once
 
 #include "common/Log.h"
@@ -10,16 +10,16 @@
 #include <sstream>
 #include <string>
 
-class DeviceLogCapture {
+class LogCapture {
 public:
-    explicit DeviceLogCapture(int minLevel = 0) {
-        path_ = dir_.filePath(QStringLiteral("vci.log")).toStdString();
+    explicit LogCapture(int minLevel = 0) {
+        path_ = dir_.filePath(QStringLiteral("captured.log")).toStdString();
         Common::logInit(path_, minLevel, 10, 1);
         Common::logStart(false);
     }
-    ~DeviceLogCapture() { Common::logStop(); }
-    DeviceLogCapture(const DeviceLogCapture&) = delete;
-    DeviceLogCapture& operator=(const DeviceLogCapture&) = delete;
+    ~LogCapture() { Common::logStop(); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     // Everything logged so far.
     std::string text() {
