@@ -33,10 +33,12 @@ build() { # build <folder> [cmake options...]
 
 tests_passed=0
 tests_failed=0
-run_suite() { # run_suite <folder>: CTest inside a private network namespace
+# counted <command...>: runs a command that ends with CTest's summary and adds its
+# figures to the totals printed at the end.
+counted() {
   local out
   out=$(mktemp)
-  scripts/netns-run.sh ctest --test-dir "$1" --output-on-failure --timeout 900 2>&1 | tee "$out"
+  "$@" 2>&1 | tee "$out"
   local status=${PIPESTATUS[0]}
   # "100% tests passed, 0 tests failed out of 9"
   local summary
@@ -51,6 +53,9 @@ run_suite() { # run_suite <folder>: CTest inside a private network namespace
   fi
   return "$status"
 }
+run_suite() { # run_suite <folder>: CTest inside a private network namespace
+  counted scripts/netns-run.sh ctest --test-dir "$1" --output-on-failure --timeout 900
+}
 run_sanitized_suite() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite "$1"
 }
@@ -63,7 +68,7 @@ step "sanitizer tests" run_sanitized_suite build-asan
 
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows build" bash scripts/build-windows.sh
-  step "windows tests" bash scripts/test-windows.sh
+  step "windows tests" counted bash scripts/test-windows.sh
 fi
 
 echo
