@@ -1,4 +1,5 @@
 #include "common/HeartbeatManager.h"
+#include "common/ThreadJoin.h"
 
 #include <stdexcept>
 #include <utility>
@@ -43,6 +44,7 @@ void HeartbeatManager::start(unsigned idleIntervalMs) {
     // The link was just set up: the idle time counts from now.
     updateTimestamp();
     stopping_ = false;
+    threadBodyDone_.store(false);
     thread_ = std::thread(&HeartbeatManager::run, this, idleIntervalMs);
     running_.store(true, std::memory_order_relaxed);
 }
@@ -62,7 +64,7 @@ void HeartbeatManager::stop() {
     }
     std::thread finished = std::move(thread_);
     lock.unlock();
-    finished.join();
+    joinThread(finished, threadBodyDone_);
 }
 
 void HeartbeatManager::updateTimestamp() {
@@ -74,6 +76,7 @@ bool HeartbeatManager::isRunning() const {
 }
 
 void HeartbeatManager::run(unsigned idleIntervalMs) {
+    const ThreadBodyDone bodyDone(threadBodyDone_);
     const std::int64_t idleNs = static_cast<std::int64_t>(idleIntervalMs) * 1000000;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, checkInterval_, [this] { return stopping_; })) {

@@ -43,7 +43,8 @@ private:
     std::function<void()> callback_;
     bool stopping_ = false;
     std::thread thread_;
-    std::atomic<bool> running_{false}; // between start and stop, readable without the lock
+    std::atomic<bool> threadBodyDone_{false}; // see Common::joinThread
+    std::atomic<bool> running_{false};        // between start and stop, readable without the lock
 };
 
 } // namespace Common

@@ -1,4 +1,5 @@
 #include "common/PeriodSender.h"
+#include "common/ThreadJoin.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +40,7 @@ void PeriodSender::add(std::uint16_t protocolId, std::uint16_t channel, std::vec
     entries_.push_back(Entry{protocolId, channel, std::move(bytes), period, Clock::now()});
     if (!thread_.joinable()) {
         stopping_ = false;
+        threadBodyDone_.store(false);
         try {
             thread_ = std::thread(&PeriodSender::run, this);
         } catch (...) {
@@ -80,12 +82,13 @@ void PeriodSender::stopThread(std::unique_lock<std::mutex>& lock) {
     wake_.notify_all();
     std::thread finished = std::move(thread_);
     lock.unlock();
-    finished.join();
+    joinThread(finished, threadBodyDone_);
     lock.lock();
     stopping_ = false;
 }
 
 void PeriodSender::run() {
+    const ThreadBodyDone bodyDone(threadBodyDone_);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (entries_.empty()) {

@@ -2,6 +2,7 @@
 // thread that exists only while something is registered.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,7 @@ private:
     std::vector<Entry> entries_;
     bool stopping_ = false;
     std::thread thread_;
+    std::atomic<bool> threadBodyDone_{false}; // see Common::joinThread
 };
 
 } // namespace Common

@@ -1,6 +1,7 @@
 #include "filesave/ZxChannelFileManager.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ThreadJoin.h"
 #include "common/Utils.h"
 #include "filesave/LocalTimeText.h"
 #include "zxcollector_api.h"
@@ -76,7 +77,7 @@ ZxChannelFileManager::~ZxChannelFileManager() {
     }
     if (wasRunning) {
         writerWake_.notify_one();
-        writerThread_.join();
+        Common::joinThread(writerThread_, writerBodyDone_);
     }
 }
 
@@ -91,6 +92,7 @@ void ZxChannelFileManager::pushPoints(const ZxChannelDataPoint* points, std::siz
 }
 
 void ZxChannelFileManager::writerThreadLoop() {
+    const Common::ThreadBodyDone bodyDone(writerBodyDone_);
     zxLog(ZxLevel::Info, "Writer thread started for CH{}/'{}': {}", channel_, name_,
           Common::Utils::getThreadIdString());
     while (running_.load()) {

@@ -74,6 +74,7 @@ private:
 
     std::atomic<bool> running_{false};
     std::thread writerThread_;
+    std::atomic<bool> writerBodyDone_{false}; // see Common::joinThread
     // writerMutex_ guards nothing but the writer's timed wait on writerWake_ (running_
     // is its predicate; the destructor changes it under this mutex).
     std::mutex writerMutex_;

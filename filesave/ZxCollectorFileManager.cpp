@@ -1,6 +1,7 @@
 #include "filesave/ZxCollectorFileManager.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ThreadJoin.h"
 #include "common/Utils.h"
 #include "filesave/ZxChannelFileManager.h"
 
@@ -88,6 +89,7 @@ std::int32_t ZxCollectorFileManager::start() {
             routes_.emplace_back(entry.first, std::move(route));
         }
         running_.store(true);
+        routerBodyDone_.store(false);
         routerThread_ = std::thread(&ZxCollectorFileManager::routerThreadLoop, this);
     } catch (const std::exception& e) {
         running_.store(false);
@@ -109,7 +111,8 @@ std::int32_t ZxCollectorFileManager::stop() {
         return ZX_ERR_FILE_MANAGER_STOPPED;
     }
     routerWake_.notify_one();
-    routerThread_.join(); // after its final flush every accepted record is with a writer
+    Common::joinThread(routerThread_,
+                       routerBodyDone_); // after its final flush every accepted record is with a writer
     destroyChannelManagers();
     zxLog(ZxLevel::Info, "Collector file manager stopped.");
     return ZX_OK;
@@ -132,6 +135,7 @@ std::int32_t ZxCollectorFileManager::pushData(const ZxCollectData* records, std:
 }
 
 void ZxCollectorFileManager::routerThreadLoop() {
+    const Common::ThreadBodyDone bodyDone(routerBodyDone_);
     const std::string threadId = Common::Utils::getThreadIdString();
     zxLog(ZxLevel::Info, "Router thread started: {}", threadId);
     std::vector<ZxCollectData> batch(kBatchRecords);

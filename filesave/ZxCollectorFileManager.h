@@ -90,6 +90,7 @@ private:
     // waits for them so that no accepted record misses the final flush.
     std::atomic<int> pushesInFlight_{0};
     std::thread routerThread_;
+    std::atomic<bool> routerBodyDone_{false}; // see Common::joinThread
     ZxFileSaveQueue<ZxCollectData> recordQueue_;
 
     // routerMutex_ guards nothing but the router's timed wait on routerWake_ (running_

@@ -1,6 +1,7 @@
 #include "vci/transport/KvVciSocketClient.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ThreadJoin.h"
 #include "vci/transport/KvVciFrameScanner.h"
 #include "vci/transport/KvVciHeartbeat.h"
 #include "vci/transport/UdpSocket.h"
@@ -60,6 +61,7 @@ bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
     }
     socket_.store(socket);
     running_.store(true);
+    receiveBodyDone_.store(false);
     try {
         receiveThread_ = std::thread(&KvVciSocketClient::readLoop, this);
     } catch (const std::system_error& error) {
@@ -128,9 +130,7 @@ void KvVciSocketClient::disconnectFromServer() {
     }
     // The descriptor is closed only after the thread is gone, so it never reads a
     // descriptor number that the system already gave to someone else.
-    if (receiveThread_.joinable()) {
-        receiveThread_.join();
-    }
+    Common::joinThread(receiveThread_, receiveBodyDone_);
     closeSocket();
 }
 
@@ -199,6 +199,7 @@ void KvVciSocketClient::setDataCallback(DataCallback callback) {
 }
 
 void KvVciSocketClient::readLoop() {
+    const Common::ThreadBodyDone bodyDone(receiveBodyDone_);
     const std::string threadId = Common::Utils::getThreadIdString();
     zxLog(ZxLevel::Info, "Start read message thread {}", threadId);
     if (Common::Utils::setReceiveTimeout(socket_.load(), kReceiveTimeoutMs) != 0) {

@@ -73,4 +73,5 @@ private:
     KvVciLossCounters lossCounters_;
     bool socketLayerStarted_ = false;
     std::thread receiveThread_;
+    std::atomic<bool> receiveBodyDone_{false}; // see Common::joinThread
 };

@@ -1,0 +1,46 @@
+#include "common/ThreadJoin.h"
+
+#include <chrono>
+
+namespace Common {
+
+namespace {
+
+enum class JoinMode { Join, WaitForBody, LetGo };
+
+std::atomic<JoinMode> joinMode{JoinMode::Join};
+
+} // namespace
+
+void setUnloadingUnderLoaderLock(bool unloading, bool processExiting) {
+    JoinMode mode = JoinMode::Join;
+    if (unloading) {
+        mode = processExiting ? JoinMode::LetGo : JoinMode::WaitForBody;
+    }
+    joinMode.store(mode);
+}
+
+void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone) {
+    if (!thread.joinable()) {
+        return;
+    }
+    switch (joinMode.load()) {
+    case JoinMode::Join:
+        thread.join();
+        return;
+    case JoinMode::WaitForBody:
+        // The thread's exit needs the loader lock this thread holds: once its body has
+        // returned nothing of ours runs on it any more, so it may finish after the unload.
+        while (!bodyDone.load(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        thread.detach();
+        return;
+    case JoinMode::LetGo:
+        // The system has already ended every other thread of the exiting process.
+        thread.detach();
+        return;
+    }
+}
+
+} // namespace Common
