@@ -168,12 +168,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "win-host: the DLL is still loaded after FreeLibrary\n");
         ok = false;
     }
-    const int threadsAfter = threadCount();
+    // Threads still running at an unload with the device open were let go once their
+    // work was done; their exit needs the loader lock, so they end just after FreeLibrary.
+    int threadsAfter = threadCount();
+    const auto exitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (threadsAfter > threadsBefore && std::chrono::steady_clock::now() < exitDeadline) {
+        Sleep(1);
+        threadsAfter = threadCount();
+    }
+    const double threadsGoneSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - unloadStart).count() - unloadSeconds;
 
     std::printf("records read: %lld\n", total);
     std::printf("records/s: %.0f\n", elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0);
     std::printf("unload: %.3f s\n", unloadSeconds);
-    std::printf("threads before load: %d, after unload: %d\n", threadsBefore, threadsAfter);
+    std::printf("threads before load: %d, after unload: %d (%.3f s after FreeLibrary)\n", threadsBefore,
+                threadsAfter, threadsGoneSeconds);
     if (threadsAfter > threadsBefore) {
         std::fprintf(stderr, "win-host: threads of the library outlived FreeLibrary\n");
         ok = false;
