@@ -1,6 +1,9 @@
 #include "filesave/SharedOutputFile.h"
 
-SharedOutputFile::SharedOutputFile() : buffer_(std::make_unique<char[]>(kBufferBytes)) {}
+#include <cerrno>
+#include <system_error>
+
+SharedOutputFile::SharedOutputFile() = default;
 
 SharedOutputFile::~SharedOutputFile() {
     close();
@@ -16,16 +19,21 @@ SharedOutputFile::CreateResult SharedOutputFile::createNew(const std::string& ut
     }
     stream_ = stream;
     good_ = true;
-    // Data reaches the file when this buffer fills and at close; no flush per pass.
-    std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferBytes);
+    path_ = utf8Path;
+    // Each write is a whole chunk of lines and goes straight to the file.
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
     return CreateResult::Created;
 }
 
-bool SharedOutputFile::write(const char* data, std::size_t size) {
+bool SharedOutputFile::write(const char* data, std::size_t size, std::string& errorText) {
     if (!good()) {
+        errorText = "the file is not open";
         return false;
     }
+    errno = 0;
     if (std::fwrite(data, 1, size, stream_) != size) {
+        const int error = errno;
+        errorText = error != 0 ? std::generic_category().message(error) : "incomplete write";
         good_ = false;
         return false;
     }
@@ -41,4 +49,12 @@ bool SharedOutputFile::close() {
     stream_ = nullptr;
     good_ = false;
     return ok;
+}
+
+void SharedOutputFile::closeAndRemove() {
+    if (stream_ == nullptr) {
+        return;
+    }
+    close();
+    removeFile(path_);
 }

@@ -1,19 +1,18 @@
 // A buffered output file that other programs may open and read while it is written,
 // and that is only ever created new: an existing file of that name is never truncated.
-// Paths are UTF-8. The open is the platform's (SharedOutputFilePosix.cpp /
-// SharedOutputFileWin.cpp); buffering, writing and closing are shared.
+// Paths are UTF-8. The open and removal are the platform's (SharedOutputFilePosix.cpp /
+// SharedOutputFileWin.cpp); writing and closing are shared. Writes are not buffered
+// here: callers hand over whole chunks of text, and hundreds of files open at once
+// would otherwise hold a buffer each.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 class SharedOutputFile {
 public:
     enum class CreateResult { Created, AlreadyExists, Failed };
-
-    static constexpr std::size_t kBufferBytes = 65536;
 
     SharedOutputFile();
     ~SharedOutputFile(); // closes
@@ -28,18 +27,22 @@ public:
     bool isOpen() const { return stream_ != nullptr; }
     // False once a write failed; stays false until the next successful createNew.
     bool good() const { return stream_ != nullptr && good_; }
-    // Buffered write of all size bytes; false on failure.
-    bool write(const char* data, std::size_t size);
+    // Writes all size bytes; false on failure, with the system's reason in errorText.
+    bool write(const char* data, std::size_t size, std::string& errorText);
     // Flushes and closes; false when either failed. Harmless when nothing is open.
     bool close();
+    // Closes and deletes the file created by the last createNew (for a file that
+    // received nothing). Harmless when nothing is open.
+    void closeAndRemove();
 
 private:
     // The platform's exclusive, read-shared creation; returns a stream opened "wb" or
     // null with result/errorText set.
     static std::FILE* openExclusive(const std::string& utf8Path, CreateResult& result,
                                     std::string& errorText);
+    static void removeFile(const std::string& utf8Path);
 
     std::FILE* stream_ = nullptr;
     bool good_ = false;
-    std::unique_ptr<char[]> buffer_; // kBufferBytes, handed to every stream opened
+    std::string path_; // of the open file
 };

@@ -30,3 +30,7 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
     result = CreateResult::Created;
     return stream;
 }
+
+void SharedOutputFile::removeFile(const std::string& utf8Path) {
+    ::unlink(utf8Path.c_str());
+}

@@ -71,3 +71,10 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
     result = CreateResult::Created;
     return stream;
 }
+
+void SharedOutputFile::removeFile(const std::string& utf8Path) {
+    std::wstring widePath;
+    if (utf8ToWide(utf8Path, widePath)) {
+        ::DeleteFileW(widePath.c_str());
+    }
+}

@@ -1,12 +1,10 @@
 #include "filesave/ZxChannelFileManager.h"
 
 #include "api/common/ZxLog.h"
-#include "common/ThreadJoin.h"
-#include "common/Utils.h"
 #include "filesave/LocalTimeText.h"
 #include "zxcollector_api.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -18,13 +16,12 @@ namespace {
 constexpr std::uint64_t kBytesPerMiB = 1024ull * 1024;
 constexpr std::uint64_t kMinFileBytes = 1024;
 constexpr std::uint64_t kMaxFileBytes = 1024ull * kBytesPerMiB;
-constexpr auto kPassInterval = std::chrono::milliseconds(500);
-// Longest line: 31 timestamp characters, ",", "-2147483648", LF.
-constexpr std::size_t kMaxLineBytes = ZxChannelDataPoint::kTimestampCapacity - 1 + 1 + 11 + 1;
-constexpr std::size_t kLineBufferBytes = ZxChannelFileManager::kPointsPerChunk * kMaxLineBytes;
+static_assert(ZxFileSaveScratch::kMaxLineBytes == ZxChannelDataPoint::kTimestampCapacity - 1 + 1 + 11 + 1);
 // A busy folder could hold files of every index from a crashed earlier run; beyond
 // this many taken names something else is wrong and the open is reported as failed.
 constexpr int kMaxNameAttempts = 10000;
+// A backlog that has held more than this keeps its memory only while it is in use.
+constexpr std::size_t kKeptBacklogPoints = 1024;
 
 char* appendDecimal(char* out, std::int32_t value) {
     std::uint32_t magnitude = static_cast<std::uint32_t>(value);
@@ -48,9 +45,7 @@ char* appendDecimal(char* out, std::int32_t value) {
 
 ZxChannelFileManager::ZxChannelFileManager(const std::string& rootDirectory, int channel,
                                            const std::string& name, std::uint16_t maxFileSizeMB)
-    : rootDirectory_(rootDirectory), channel_(channel), name_(name), chunk_(kPointsPerChunk),
-      lineBuffer_(std::make_unique<char[]>(kLineBufferBytes)), pointQueue_(kPointsPerChunk),
-      producerToken_(pointQueue_), consumerToken_(pointQueue_) {
+    : rootDirectory_(rootDirectory), channel_(channel), name_(name) {
     const std::uint64_t requested = static_cast<std::uint64_t>(maxFileSizeMB) * kBytesPerMiB;
     if (requested < kMinFileBytes || requested > kMaxFileBytes) {
         zxLog(ZxLevel::Warning, "Invalid file size ({}M), corrected", maxFileSizeMB);
@@ -58,150 +53,188 @@ ZxChannelFileManager::ZxChannelFileManager(const std::string& rootDirectory, int
     } else {
         maxFileBytes_ = requested;
     }
-
-    running_.store(true);
-    try {
-        writerThread_ = std::thread(&ZxChannelFileManager::writerThreadLoop, this);
-    } catch (const std::exception& e) {
-        running_.store(false);
-        zxLog(ZxLevel::Error, "Failed to start writer thread for CH{}/{}: {}", channel_, name_, e.what());
-        throw;
-    }
 }
 
 ZxChannelFileManager::~ZxChannelFileManager() {
-    bool wasRunning = false;
-    {
-        std::lock_guard<std::mutex> lock(writerMutex_);
-        wasRunning = running_.exchange(false);
-    }
-    if (wasRunning) {
-        writerWake_.notify_one();
-        Common::joinThread(writerThread_, writerBodyDone_);
-    }
+    closeFile();
 }
 
 void ZxChannelFileManager::pushPoints(const ZxChannelDataPoint* points, std::size_t count) {
-    if (!running_.load() || count == 0) {
-        return;
-    }
-    if (!pointQueue_.enqueue_bulk(producerToken_, points, count)) {
-        zxLog(ZxLevel::Error, "Dropped {} points for CH{}/'{}': no memory for the queue", count, channel_,
-              name_);
+    for (std::size_t i = 0; i < count; ++i) {
+        pushPoint(points[i]);
     }
 }
 
-void ZxChannelFileManager::writerThreadLoop() {
-    const Common::ThreadBodyDone bodyDone(writerBodyDone_);
-    zxLog(ZxLevel::Info, "Writer thread started for CH{}/'{}': {}", channel_, name_,
-          Common::Utils::getThreadIdString());
-    while (running_.load()) {
-        {
-            std::unique_lock<std::mutex> lock(writerMutex_);
-            writerWake_.wait_until(lock, std::chrono::steady_clock::now() + kPassInterval,
-                                   [this] { return !running_.load(); });
-        }
-        writePending();
-    }
-    // The router has been joined before any writer is destroyed, so nothing arrives
-    // after this last pass: it leaves the queue empty.
-    writePending();
-    closeFile();
-    zxLog(ZxLevel::Info, "Writer thread stopped for CH{}/'{}'", channel_, name_);
-}
-
-void ZxChannelFileManager::writePending() {
+void ZxChannelFileManager::writePending(ZxFileSaveScratch& scratch, WriteMode mode) {
     for (;;) {
-        if (chunkFill_ == 0) {
-            chunkFill_ = pointQueue_.try_dequeue_bulk(consumerToken_, chunk_.begin(), kPointsPerChunk);
-            if (chunkFill_ == 0) {
-                return;
+        const std::size_t pending = pendingPoints();
+        if (pending == 0 || (mode == WriteMode::FullChunks && pending < kPointsPerChunk)) {
+            break;
+        }
+        if (!ensureOpen(mode)) {
+            break;
+        }
+        if (!writeChunk(scratch, std::min(pending, kPointsPerChunk))) {
+            // The next file takes over from the next pass on: a full disk may have room
+            // again by then.
+            nextOpenAttempt_ = Clock::now() + kRetryInterval;
+            if (mode != WriteMode::Final) {
+                break;
             }
         }
-        if (!file_.isOpen() && !(openNewFile() && writeHeader())) {
-            closeFile();
-            if (!running_.load()) {
-                discardQueued();
-            }
-            // While running, the chunk and everything behind it wait for the next pass,
-            // which tries a fresh path.
-            return;
-        }
-
-        char* out = lineBuffer_.get();
-        for (std::size_t i = 0; i < chunkFill_; ++i) {
-            const ZxChannelDataPoint& point = chunk_[i];
-            if (point.value == ZX_NO_VALUE) {
-                continue;
-            }
-            const std::size_t length = point.timestampLength < ZxChannelDataPoint::kTimestampCapacity
-                                           ? point.timestampLength
-                                           : ZxChannelDataPoint::kTimestampCapacity - 1;
-            std::memcpy(out, point.timestamp, length);
-            out += length;
-            *out++ = ',';
-            out = appendDecimal(out, point.value);
-            *out++ = '\n';
-        }
-        const auto textBytes = static_cast<std::size_t>(out - lineBuffer_.get());
-        if (textBytes != 0) {
-            if (file_.write(lineBuffer_.get(), textBytes)) {
-                bytesWritten_ += textBytes;
-            } else {
-                zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);
-            }
-        }
-        chunkFill_ = 0;
-
         if (bytesWritten_ >= maxFileBytes_) {
             closeFile();
             ++fileIndex_;
-            if (openNewFile()) {
-                writeHeader();
+            if (openNewFile() && !writeHeader()) {
+                closeFile();
             }
         }
     }
+    if (mode == WriteMode::Final) {
+        discardPending();
+        closeFile();
+    }
+    compactBacklog(mode);
 }
 
-void ZxChannelFileManager::discardQueued() {
-    std::size_t discarded = chunkFill_;
-    chunkFill_ = 0;
-    for (;;) {
-        const std::size_t taken =
-            pointQueue_.try_dequeue_bulk(consumerToken_, chunk_.begin(), kPointsPerChunk);
-        if (taken == 0) {
-            break;
-        }
-        discarded += taken;
+bool ZxChannelFileManager::ensureOpen(WriteMode mode) {
+    if (file_.isOpen()) {
+        return true;
     }
-    zxLog(ZxLevel::Error, "Discarded {} points for CH{}/'{}': no file could be opened", discarded, channel_,
-          name_);
+    if (mode != WriteMode::Final && Clock::now() < nextOpenAttempt_) {
+        return false;
+    }
+    if (openNewFile() && writeHeader()) {
+        backlogLimit_ = SIZE_MAX;
+        return true;
+    }
+    closeFile();
+    nextOpenAttempt_ = Clock::now() + kRetryInterval;
+    // Until a file opens, the points wait up to a bound.
+    backlogLimit_ = backlogStart_ + kMaxBacklogPoints;
+    if (backlog_.size() > backlogLimit_) {
+        const std::size_t excess = backlog_.size() - backlogLimit_;
+        backlog_.resize(backlogLimit_);
+        dropBeyondBacklog(excess);
+    }
+    return false;
+}
+
+bool ZxChannelFileManager::writeChunk(ZxFileSaveScratch& scratch, std::size_t count) {
+    char* const text = scratch.lineBuffer.get();
+    char* out = text;
+    const ZxChannelDataPoint* point = backlog_.data() + backlogStart_;
+    for (std::size_t i = 0; i < count; ++i, ++point) {
+        if (point->value == ZX_NO_VALUE) {
+            continue;
+        }
+        const std::size_t length = point->timestampLength < ZxChannelDataPoint::kTimestampCapacity
+                                       ? point->timestampLength
+                                       : ZxChannelDataPoint::kTimestampCapacity - 1;
+        std::memcpy(out, point->timestamp, length);
+        out += length;
+        *out++ = ',';
+        out = appendDecimal(out, point->value);
+        *out++ = '\n';
+    }
+    backlogStart_ += count;
+    const auto textBytes = static_cast<std::size_t>(out - text);
+    if (textBytes == 0) {
+        return true;
+    }
+    std::string reason;
+    if (file_.write(text, textBytes, reason)) {
+        bytesWritten_ += textBytes;
+        return true;
+    }
+    zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);
+    pointsNotWritten_ += count;
+    zxLog(
+        ZxLevel::Error,
+        "Lost {} points for CH{}/'{}' ({} in this save): {}; the file is closed and the next one takes over",
+        count, channel_, name_, pointsNotWritten_, reason);
+    // What reached the file stays; the failed file is not kept open.
+    closeFile();
+    ++fileIndex_;
+    return false;
+}
+
+void ZxChannelFileManager::compactBacklog(WriteMode mode) {
+    if (backlogStart_ == backlog_.size()) {
+        backlog_.clear();
+        backlogStart_ = 0;
+        // A channel that went quiet gives its memory back; a busy one keeps it.
+        if (mode != WriteMode::FullChunks &&
+            (!pushedSincePass_ || backlog_.capacity() > kKeptBacklogPoints)) {
+            std::vector<ZxChannelDataPoint>().swap(backlog_);
+        }
+    } else if (backlogStart_ != 0) {
+        backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(backlogStart_));
+        if (backlogLimit_ != SIZE_MAX) {
+            backlogLimit_ -= backlogStart_;
+        }
+        backlogStart_ = 0;
+    }
+    if (mode != WriteMode::FullChunks) {
+        pushedSincePass_ = false;
+    }
+}
+
+void ZxChannelFileManager::dropBeyondBacklog(std::size_t count) {
+    const std::uint64_t report = backlogDrops_.add(count);
+    if (report != 0) {
+        zxLog(ZxLevel::Error,
+              "Dropped {} points for CH{}/'{}' ({} in this save): no file could be opened and {} points "
+              "already wait",
+              report, channel_, name_, backlogDrops_.total(), kMaxBacklogPoints);
+    }
+}
+
+void ZxChannelFileManager::discardPending() {
+    const std::size_t discarded = pendingPoints();
+    backlog_.clear();
+    backlogStart_ = 0;
+    if (discarded != 0) {
+        zxLog(ZxLevel::Error, "Discarded {} points for CH{}/'{}': no file could be opened", discarded,
+              channel_, name_);
+    }
+    const std::uint64_t unreported = backlogDrops_.takeUnreported();
+    if (unreported != 0) {
+        zxLog(ZxLevel::Error, "Dropped {} points for CH{}/'{}' ({} in this save): no file could be opened",
+              unreported, channel_, name_, backlogDrops_.total());
+    }
 }
 
 bool ZxChannelFileManager::openNewFile() {
     closeFile();
-    namespace fs = std::filesystem;
-    const fs::path directory = fs::u8path(makeDirectory());
-    char timeText[LocalTimeText::kCapacity];
-    LocalTimeText::format(std::time(nullptr), timeText);
+    try {
+        namespace fs = std::filesystem;
+        const fs::path directory = fs::u8path(makeDirectory());
+        char timeText[LocalTimeText::kCapacity];
+        LocalTimeText::format(std::time(nullptr), timeText);
 
-    for (int attempt = 0;; ++attempt) {
-        const std::string fileName = name_ + "_" + timeText + "_" + std::to_string(fileIndex_) + ".csv";
-        currentPath_ = (directory / fs::u8path(fileName)).u8string();
-        std::string errorText;
-        const SharedOutputFile::CreateResult result = file_.createNew(currentPath_, errorText);
-        if (result == SharedOutputFile::CreateResult::Created) {
-            zxLog(ZxLevel::Info, "File opened: {}", currentPath_);
-            bytesWritten_ = 0;
-            return true;
+        for (int attempt = 0;; ++attempt) {
+            const std::string fileName = name_ + "_" + timeText + "_" + std::to_string(fileIndex_) + ".csv";
+            currentPath_ = (directory / fs::u8path(fileName)).u8string();
+            std::string errorText;
+            const SharedOutputFile::CreateResult result = file_.createNew(currentPath_, errorText);
+            if (result == SharedOutputFile::CreateResult::Created) {
+                zxLog(ZxLevel::Info, "File opened: {}", currentPath_);
+                bytesWritten_ = 0;
+                return true;
+            }
+            // Another writer with the same name, or a restart within the same second, got
+            // there first: its file is left alone and this one takes the next index.
+            if (result == SharedOutputFile::CreateResult::AlreadyExists && attempt < kMaxNameAttempts) {
+                ++fileIndex_;
+                continue;
+            }
+            zxLog(ZxLevel::Error, "Failed to open file: {} ({})", currentPath_, errorText);
+            return false;
         }
-        // Another writer with the same name, or a restart within the same second, got
-        // there first: its file is left alone and this one takes the next index.
-        if (result == SharedOutputFile::CreateResult::AlreadyExists && attempt < kMaxNameAttempts) {
-            ++fileIndex_;
-            continue;
-        }
-        zxLog(ZxLevel::Error, "Failed to open file: {}", currentPath_);
+    } catch (const std::exception& e) {
+        // A name the platform cannot turn into a path: reported like any failed open.
+        zxLog(ZxLevel::Error, "Failed to open file: {} ({})", currentPath_, e.what());
         return false;
     }
 }
@@ -217,7 +250,14 @@ void ZxChannelFileManager::closeFile() {
 }
 
 bool ZxChannelFileManager::writeHeader() {
-    if (!file_.isOpen() || !file_.write(kHeader, kHeaderBytes)) {
+    std::string reason;
+    if (!file_.isOpen() || !file_.write(kHeader, kHeaderBytes, reason)) {
+        if (file_.isOpen()) {
+            // Nothing of ours is in it: a full disk leaves no empty file per attempt.
+            zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);
+            file_.closeAndRemove();
+            zxLog(ZxLevel::Info, "File closed: {}", currentPath_);
+        }
         return false;
     }
     bytesWritten_ += kHeaderBytes;

@@ -1,52 +1,81 @@
 // Writes the points of one measurement channel of one mapped CAN identifier to a
-// series of CSV files "<root>/CH<n>/<name>_<yymmdd_HHMMSS>_<index>.csv", on its own
-// writer thread, starting a new file whenever one reaches the size limit.
+// series of CSV files "<root>/CH<n>/<name>_<yymmdd_HHMMSS>_<index>.csv", starting a new
+// file whenever one reaches the size limit. It has no thread of its own: the thread
+// that routes its identifier's records (a pool thread, or the one that stops the save)
+// pushes the points and asks for the writes, one thread at a time.
 #pragma once
 
 #include "filesave/SharedOutputFile.h"
 #include "filesave/ZxChannelDataPoint.h"
-#include "filesave/ZxFileSaveQueueTraits.h"
+#include "filesave/ZxDropReport.h"
+#include "filesave/ZxFileSaveScratch.h"
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 class ZxChannelFileManager {
 public:
-    static constexpr std::size_t kPointsPerChunk = 4096;
+    static constexpr std::size_t kPointsPerChunk = ZxFileSaveScratch::kChunkPoints;
     static constexpr std::uint64_t kDefaultFileBytes = 10ull * 1024 * 1024;
     static constexpr char kHeader[] = "Timestamp,Current_mA\n";
     static constexpr std::size_t kHeaderBytes = sizeof(kHeader) - 1; // 21
+    // Points kept while no file can be opened: 8 MiB of points (about one minute of a
+    // 3,500 Hz module). Beyond it new points are dropped and counted.
+    static constexpr std::size_t kMaxBacklogPoints = 8u * 1024 * 1024 / sizeof(ZxChannelDataPoint);
+    // After a failed open or write the next attempt waits this long, so a full disk
+    // costs one attempt per pass.
+    static constexpr std::chrono::milliseconds kRetryInterval{500};
 
-    // Starts the writer thread; throws (after a level-3 message) when it cannot start.
-    // Sizes outside 1..1024 MiB become 10 MiB with a level-2 message.
+    enum class WriteMode {
+        FullChunks, // only whole chunks of kPointsPerChunk points, the rest waits
+        All,        // everything pending
+        Final       // everything pending; what cannot be written is discarded; the file is closed
+    };
+
+    // Opens nothing yet. Sizes outside 1..1024 MiB become 10 MiB with a level-2 message.
     ZxChannelFileManager(const std::string& rootDirectory, int channel, const std::string& name,
                          std::uint16_t maxFileSizeMB);
-    // Wakes the writer, which writes every point still queued and closes its file.
+    // Closes the current file; points still pending are not written (see WriteMode::Final).
     ~ZxChannelFileManager();
 
     ZxChannelFileManager(const ZxChannelFileManager&) = delete;
     ZxChannelFileManager& operator=(const ZxChannelFileManager&) = delete;
 
-    // One bulk enqueue; called only by the router thread. The writer takes them at its
-    // next pass (every 500 ms).
+    // Appends points in order. While no file can be opened at most kMaxBacklogPoints
+    // wait; the rest is dropped, counted and reported.
+    void pushPoint(const ZxChannelDataPoint& point) {
+        pushedSincePass_ = true;
+        if (backlog_.size() < backlogLimit_) {
+            backlog_.push_back(point);
+        } else {
+            dropBeyondBacklog(1);
+        }
+    }
     void pushPoints(const ZxChannelDataPoint* points, std::size_t count);
 
+    // Writes pending points as CSV lines, opening a file when none is open (at most one
+    // attempt per kRetryInterval, except in Final mode).
+    void writePending(ZxFileSaveScratch& scratch, WriteMode mode);
+
+    std::size_t pendingPoints() const { return backlog_.size() - backlogStart_; }
     std::uint64_t maxFileBytes() const { return maxFileBytes_; }
 
 private:
-    void writerThreadLoop();
-    // Writes everything queued, chunk after chunk, until the queue is empty.
-    void writePending();
-    // At stop, when no file can be opened: empties the queue and says how many points
-    // were lost, instead of failing once per chunk.
-    void discardQueued();
+    using Clock = std::chrono::steady_clock;
+
+    // Writes points [backlogStart_, backlogStart_ + count) as one chunk; false when the
+    // write failed (the file is then closed and those points are counted as lost).
+    bool writeChunk(ZxFileSaveScratch& scratch, std::size_t count);
+    bool ensureOpen(WriteMode mode);
+    // Removes what was written from the backlog, and gives its memory back once it is
+    // empty and nothing arrived since the last full pass.
+    void compactBacklog(WriteMode mode);
+    void dropBeyondBacklog(std::size_t count);
+    // At stop, when no file can be opened: empties the backlog with one message.
+    void discardPending();
     bool openNewFile();
     void closeFile();
     bool writeHeader();
@@ -59,24 +88,17 @@ private:
     const std::string name_;
     std::uint64_t maxFileBytes_ = kDefaultFileBytes;
 
-    // Used only by the writer thread once it runs.
     SharedOutputFile file_;
     std::string currentPath_;
     std::int32_t fileIndex_ = 1;
     std::uint64_t bytesWritten_ = 0;
-    std::vector<ZxChannelDataPoint> chunk_; // kPointsPerChunk points
-    std::size_t chunkFill_ = 0;             // points in chunk_ still to be written
-    std::unique_ptr<char[]> lineBuffer_;    // text of one chunk at its longest
 
-    ZxFileSaveQueue<ZxChannelDataPoint> pointQueue_;
-    moodycamel::ProducerToken producerToken_; // the router's
-    moodycamel::ConsumerToken consumerToken_; // the writer's
-
-    std::atomic<bool> running_{false};
-    std::thread writerThread_;
-    std::atomic<bool> writerBodyDone_{false}; // see Common::joinThread
-    // writerMutex_ guards nothing but the writer's timed wait on writerWake_ (running_
-    // is its predicate; the destructor changes it under this mutex).
-    std::mutex writerMutex_;
-    std::condition_variable writerWake_;
+    // Points in the order they were pushed; [0, backlogStart_) are already written.
+    std::vector<ZxChannelDataPoint> backlog_;
+    std::size_t backlogStart_ = 0;
+    std::size_t backlogLimit_ = SIZE_MAX; // kMaxBacklogPoints while no file can be opened
+    bool pushedSincePass_ = false;
+    Clock::time_point nextOpenAttempt_{};
+    ZxDropReport backlogDrops_;
+    std::uint64_t pointsNotWritten_ = 0;
 };

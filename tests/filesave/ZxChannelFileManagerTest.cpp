@@ -1,5 +1,6 @@
 #include "filesave/ZxChannelFileManager.h"
 #include "filesave/LocalTimeText.h"
+#include "filesave/ZxFileSaveScratch.h"
 #include "tests/filesave/FileSaveTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,13 @@ using namespace filesavetest;
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
+using WriteMode = ZxChannelFileManager::WriteMode;
+
+// What a stop does to each writer: everything pending is written, the file closed.
+void finish(ZxChannelFileManager& writer) {
+    ZxFileSaveScratch scratch;
+    writer.writePending(scratch, WriteMode::Final);
+}
 
 TEST(ChannelFileManagerCsv, HeaderAndLinesAreWrittenByteForByteInQueueOrder) {
     ScratchDir root;
@@ -30,6 +38,7 @@ TEST(ChannelFileManagerCsv, HeaderAndLinesAreWrittenByteForByteInQueueOrder) {
             makePoint("", 10),
         };
         writer.pushPoints(points, std::size(points));
+        finish(writer);
     }
 
     const std::vector<fs::path> files = csvFiles(root.path() / "CH2");
@@ -52,6 +61,7 @@ TEST(ChannelFileManagerCsv, OnlyNoValuePointsStillOpenTheFileWithItsHeader) {
         ZxChannelFileManager writer(root.str(), 1, "Empty", 10);
         const ZxChannelDataPoint points[] = {makePoint("t1", ZX_NO_VALUE), makePoint("t2", ZX_NO_VALUE)};
         writer.pushPoints(points, std::size(points));
+        finish(writer);
     }
     const std::vector<fs::path> files = csvFiles(root.path() / "CH1");
     ASSERT_EQ(files.size(), 1u);
@@ -60,7 +70,10 @@ TEST(ChannelFileManagerCsv, OnlyNoValuePointsStillOpenTheFileWithItsHeader) {
 
 TEST(ChannelFileManagerCsv, ChannelWithoutPointsCreatesNeitherFolderNorFile) {
     ScratchDir root;
-    { ZxChannelFileManager writer(root.str(), 3, "Silent", 10); }
+    {
+        ZxChannelFileManager writer(root.str(), 3, "Silent", 10);
+        finish(writer);
+    }
     EXPECT_TRUE(fs::is_empty(root.path()));
 }
 
@@ -77,15 +90,18 @@ TEST(ChannelFileManagerRotation, NextFileIsOpenedAtOnceWhenTheLimitIsReached) {
     auto writer = std::make_unique<ZxChannelFileManager>(root.str(), 4, "Big", 1);
     EXPECT_EQ(writer->maxFileBytes(), kMiB);
     writer->pushPoints(points.data(), points.size());
+    ZxFileSaveScratch scratch;
+    writer->writePending(scratch, WriteMode::All);
 
     const fs::path folder = root.path() / "CH4";
-    ASSERT_TRUE(pollUntil([&] { return csvFiles(folder).size() == 2; }));
     const std::vector<fs::path> whileRunning = csvFiles(folder);
+    ASSERT_EQ(whileRunning.size(), 2u);
     EXPECT_EQ(fileIndexOf(whileRunning[0]), 1);
     EXPECT_EQ(fileIndexOf(whileRunning[1]), 2);
     // The first file was closed at the rotation: complete on disk already.
     EXPECT_EQ(fs::file_size(whileRunning[0]), kMiB);
 
+    finish(*writer);
     writer.reset();
     const std::vector<fs::path> files = csvFiles(folder);
     ASSERT_EQ(files.size(), 2u);
@@ -119,6 +135,7 @@ TEST(ChannelFileManagerPaths, FileGoesIntoTheRootWhenTheChannelFolderCannotBeCre
         ZxChannelFileManager writer(root.str(), 1, "Fallback", 10);
         const ZxChannelDataPoint point = makePoint("t", 42);
         writer.pushPoints(&point, 1);
+        finish(writer);
     }
     EXPECT_EQ(readFile(root.path() / "CH1"), "in the way");
     const std::vector<fs::path> files = csvFiles(root.path());
@@ -148,6 +165,7 @@ TEST(ChannelFileManagerPaths, ExistingFileIsNeverTruncatedTheWriterTakesTheNextI
         ZxChannelFileManager writer(root.str(), 5, "Dup", 10);
         const ZxChannelDataPoint point = makePoint("t", 1);
         writer.pushPoints(&point, 1);
+        finish(writer);
     }
     int ours = 0;
     for (const fs::path& file : csvFiles(folder)) {
@@ -171,6 +189,8 @@ TEST(ChannelFileManagerPaths, TwoWritersWithTheSameNameKeepSeparateFiles) {
         const ZxChannelDataPoint b = makePoint("b", 2);
         first.pushPoints(&a, 1);
         second.pushPoints(&b, 1);
+        finish(first);
+        finish(second);
     }
     std::vector<std::string> contents;
     for (const fs::path& file : csvFiles(root.path() / "CH6")) {
@@ -182,21 +202,61 @@ TEST(ChannelFileManagerPaths, TwoWritersWithTheSameNameKeepSeparateFiles) {
 }
 
 TEST(ChannelFileManagerPaths, PointsWaitForALaterPassWhenTheFileCannotBeOpened) {
-    ScratchDir scratch;
-    const fs::path root = scratch.path() / "later";
+    ScratchDir scratchDir;
+    const fs::path root = scratchDir.path() / "later";
     writeFile(root, "a plain file where the root folder should be");
     LogCapture log;
-    auto writer = std::make_unique<ZxChannelFileManager>(root.string(), 1, "Late", 10);
+    ZxChannelFileManager writer(root.string(), 1, "Late", 10);
+    ZxFileSaveScratch scratch;
     const ZxChannelDataPoint points[] = {makePoint("a", 1), makePoint("b", 2)};
-    writer->pushPoints(points, std::size(points));
-    ASSERT_TRUE(pollUntil([&] { return log.peek().find("Failed to open file: ") != std::string::npos; }));
+    writer.pushPoints(points, std::size(points));
+    writer.writePending(scratch, WriteMode::All);
+    // The reason the system gave comes with the path.
+    EXPECT_TRUE(std::regex_search(
+        log.peek(), std::regex(R"(\[E\] .*Failed to open file: .*Late_\d{6}_\d{6}_1\.csv \(.+\))")))
+        << log.peek();
 
     fs::remove(root);
     const ZxChannelDataPoint more = makePoint("c", 3);
-    writer->pushPoints(&more, 1);
-    ASSERT_TRUE(pollUntil([&] { return csvFiles(root / "CH1").size() == 1; }));
-    writer.reset();
+    writer.pushPoints(&more, 1);
+    // The next attempt comes with a later pass.
+    ASSERT_TRUE(pollUntil([&] {
+        writer.writePending(scratch, WriteMode::All);
+        return csvFiles(root / "CH1").size() == 1;
+    }));
+    finish(writer);
     EXPECT_EQ(csvValues(csvFiles(root / "CH1")), (std::vector<std::int64_t>{1, 2, 3}));
+}
+
+TEST(ChannelFileManagerPaths, PointsWaitingForAFileAreBoundedTheRestIsDroppedAndReported) {
+    ScratchDir scratchDir;
+    const fs::path root = scratchDir.path() / "never";
+    writeFile(root, "a plain file where the root folder should be");
+    LogCapture log;
+    constexpr std::size_t kBound = ZxChannelFileManager::kMaxBacklogPoints;
+    constexpr std::size_t kBeyond = 1000;
+    {
+        ZxChannelFileManager writer(root.string(), 1, "Stuck", 10);
+        ZxFileSaveScratch scratch;
+        const ZxChannelDataPoint first = makePoint("t", 1);
+        writer.pushPoints(&first, 1);
+        writer.writePending(scratch, WriteMode::All); // the open fails
+        std::vector<ZxChannelDataPoint> points(kBound - 1 + kBeyond, makePoint("t", 2));
+        writer.pushPoints(points.data(), points.size());
+        EXPECT_EQ(writer.pendingPoints(), kBound);
+        finish(writer);
+    }
+    const std::string text = log.text();
+    // One line as the bound is first passed, the rest counted into the line at stop.
+    EXPECT_NE(text.find("[E] "), std::string::npos);
+    EXPECT_NE(text.find("Dropped 1 points for CH1/'Stuck' (1 in this save): no file could be opened"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Dropped " + std::to_string(kBeyond - 1) + " points for CH1/'Stuck' (" +
+                        std::to_string(kBeyond) + " in this save)"),
+              std::string::npos);
+    EXPECT_NE(text.find("Discarded " + std::to_string(kBound) + " points for CH1/'Stuck'"),
+              std::string::npos);
 }
 
 TEST(ChannelFileManagerPaths, StopWithoutAWritableFolderDiscardsThePointsWithOneMessage) {
@@ -208,6 +268,7 @@ TEST(ChannelFileManagerPaths, StopWithoutAWritableFolderDiscardsThePointsWithOne
         ZxChannelFileManager writer(root.string(), 1, "Lost", 10);
         std::vector<ZxChannelDataPoint> points(10000, makePoint("t", 5));
         writer.pushPoints(points.data(), points.size());
+        finish(writer);
     }
     const std::string text = log.text();
     EXPECT_NE(text.find("Discarded 10000 points for CH1/'Lost': no file could be opened"), std::string::npos);
@@ -224,6 +285,7 @@ TEST(ChannelFileManagerDrain, EveryQueuedPointIsWrittenAtDestructionWhateverTheR
     {
         ZxChannelFileManager writer(root.str(), 1, "Fast", 10);
         writer.pushPoints(points.data(), points.size());
+        finish(writer);
     }
     const std::vector<std::int64_t> values = csvValues(csvFiles(root.path() / "CH1"));
     ASSERT_EQ(values.size(), static_cast<std::size_t>(kPoints));

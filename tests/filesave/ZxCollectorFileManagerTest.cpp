@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -180,6 +181,115 @@ TEST(CollectorFileManagerLifecycle, RestartWithinOneSecondKeepsTheFirstSavesFile
     const auto files = csvFiles(root.path() / "CH1");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(csvValues(files), (std::vector<std::int64_t>{0, 6}));
+}
+
+TEST(CollectorFileManagerSharedWriters, ManySavesAtOnceKeepEveryFileCompleteAndInOrder) {
+    // 24 saves of 4 identifiers (576 files) share the few saving threads; 4 host threads
+    // push to them in small reads, interleaved, and one thread stops them all.
+    constexpr int kSaves = 24;
+    constexpr int kHostThreads = 4;
+    constexpr std::int32_t kRecords = 3000; // per identifier
+    const std::uint32_t ids[] = {0x101, 0x301, 0x501, 0x701};
+    std::vector<std::unique_ptr<ScratchDir>> roots;
+    std::vector<std::unique_ptr<ZxCollectorFileManager>> saves;
+    for (int i = 0; i < kSaves; ++i) {
+        roots.push_back(std::make_unique<ScratchDir>());
+        saves.push_back(makeManager(*roots.back(), {{0x101, "T"}, {0x301, "V"}, {0x501, "C"}, {0x701, "F"}}));
+        ASSERT_EQ(saves.back()->start(), ZX_OK);
+    }
+    std::vector<std::thread> hosts;
+    for (int h = 0; h < kHostThreads; ++h) {
+        hosts.emplace_back([&, h] {
+            std::vector<ZxCollectData> batch;
+            for (std::int32_t first = 0; first < kRecords; first += 50) {
+                for (int i = h; i < kSaves; i += kHostThreads) {
+                    batch.clear();
+                    for (std::int32_t n = first; n < first + 50; ++n) {
+                        for (const std::uint32_t id : ids) {
+                            batch.push_back(numberedRecord(id, n));
+                        }
+                    }
+                    saves[i]->pushData(batch.data(), batch.size());
+                }
+            }
+        });
+    }
+    for (std::thread& host : hosts) {
+        host.join();
+    }
+    for (auto& save : saves) {
+        ASSERT_EQ(save->stop(), ZX_OK);
+    }
+    for (const auto& saveRoot : roots) {
+        for (int channel = 1; channel <= 6; ++channel) {
+            const fs::path folder = saveRoot->path() / ("CH" + std::to_string(channel));
+            for (const char* name : {"T_", "V_", "C_", "F_"}) {
+                std::vector<fs::path> files;
+                for (const fs::path& file : csvFiles(folder)) {
+                    if (file.filename().string().rfind(name, 0) == 0) {
+                        files.push_back(file);
+                    }
+                }
+                const std::vector<std::int64_t> values = csvValues(files);
+                ASSERT_EQ(values.size(), static_cast<std::size_t>(kRecords)) << folder << " " << name;
+                for (std::int32_t n = 0; n < kRecords; ++n) {
+                    ASSERT_EQ(values[n], static_cast<std::int64_t>(n) * 6 + channel - 1)
+                        << folder << " " << name;
+                }
+            }
+        }
+    }
+}
+
+TEST(CollectorFileManagerSharedWriters, ASaveWhoseFilesCannotOpenDoesNotHoldUpTheOthers) {
+    ScratchDir scratch;
+    const fs::path blocked = scratch.path() / "blocked";
+    writeFile(blocked, "a plain file where the root folder should be");
+    LogCapture log;
+    auto stuck = std::make_unique<ZxCollectorFileManager>();
+    stuck->setFileInfo(blocked.string(), 10);
+    stuck->setIdMapping({{0x101, "Stuck"}});
+    ScratchDir goodRoot;
+    auto good = makeManager(goodRoot, {{0x101, "Good"}});
+    ASSERT_EQ(stuck->start(), ZX_OK);
+    ASSERT_EQ(good->start(), ZX_OK);
+    std::vector<ZxCollectData> records;
+    for (std::int32_t i = 0; i < 1000; ++i) {
+        records.push_back(numberedRecord(0x101, i));
+    }
+    ASSERT_EQ(stuck->pushData(records.data(), records.size()), ZX_OK);
+    ASSERT_EQ(good->pushData(records.data(), records.size()), ZX_OK);
+    // While both run, the good one's lines reach its files and the stuck one keeps failing.
+    ASSERT_TRUE(pollUntil([&] {
+        const auto files = csvFiles(goodRoot.path() / "CH6");
+        return files.size() == 1 && csvValues(files).size() == 1000;
+    }));
+    EXPECT_NE(log.peek().find("Failed to open file: "), std::string::npos);
+    ASSERT_EQ(stuck->stop(), ZX_OK);
+    ASSERT_EQ(good->stop(), ZX_OK);
+    expectEveryRecordOnceInOrder(goodRoot.path(), 1000);
+}
+
+TEST(CollectorFileManagerBounds, RecordsBeyondTheQueueBoundAreDroppedCountedAndReported) {
+    ScratchDir root;
+    LogCapture log;
+    auto manager = std::make_unique<ZxCollectorFileManager>(1000);
+    manager->setFileInfo(root.str(), 10);
+    manager->setIdMapping({{0x101, "Bounded"}});
+    ASSERT_EQ(manager->start(), ZX_OK);
+    std::vector<ZxCollectData> records;
+    for (std::int32_t i = 0; i < 5000; ++i) {
+        records.push_back(numberedRecord(0x101, i));
+    }
+    // One push far beyond the bound: the first 1000 are kept, in order.
+    ASSERT_EQ(manager->pushData(records.data(), records.size()), ZX_OK);
+    ASSERT_EQ(manager->stop(), ZX_OK);
+    expectEveryRecordOnceInOrder(root.path(), 1000);
+    const std::string text = log.text();
+    EXPECT_NE(text.find("[W] "), std::string::npos);
+    EXPECT_NE(text.find("Dropped 4000 records for saving (4000 in this save): 1000 records already wait"),
+              std::string::npos)
+        << text;
 }
 
 } // namespace

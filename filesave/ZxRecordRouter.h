@@ -1,0 +1,72 @@
+// One running save of a collector reader: the queue of the records the host has read,
+// and the CSV writers of every mapped identifier and measurement channel. A pass (by a
+// pool thread, or at stop by the stopping thread) takes the queued records, splits
+// each into its six channel values for the writers of its identifier and has them
+// write: whole chunks at once, everything else at least every 500 ms.
+#pragma once
+
+#include "filesave/ZxChannelFileManager.h"
+#include "filesave/ZxDropReport.h"
+#include "filesave/ZxFileSaveQueueTraits.h"
+#include "filesave/ZxFileSaveScratch.h"
+#include "filesave/ZxIdMappingParser.h"
+#include "zxcollector_api.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class ZxRecordRouter {
+public:
+    static constexpr int kChannelCount = 6;
+    // Records waiting in the queue at most: 1,048,576 records (72 MiB), several seconds
+    // of the fastest box. A disk slower than that loses the newest records, counted.
+    static constexpr std::size_t kMaxQueuedRecords = std::size_t{1} << 20;
+    static constexpr std::chrono::milliseconds kWriteInterval{500};
+
+    // Creates the six writers of every mapped identifier (no file yet). Throws what
+    // their creation throws.
+    ZxRecordRouter(const std::string& rootDirectory, std::uint16_t maxFileSizeMB,
+                   const ZxIdMappingTable& idMapping, std::size_t maxQueuedRecords = kMaxQueuedRecords);
+    ZxRecordRouter(const ZxRecordRouter&) = delete;
+    ZxRecordRouter& operator=(const ZxRecordRouter&) = delete;
+
+    std::size_t writerCount() const { return routes_.size() * kChannelCount; }
+
+    // From any host thread, without blocking: queues the records that fit below the
+    // bound, in order; the rest is dropped and counted.
+    void push(const ZxCollectData* records, std::size_t count);
+
+    // Routes everything queued and writes what is due. One caller at a time; never throws.
+    void runPass(ZxFileSaveScratch& scratch) noexcept;
+    // The last pass, after the last push: routes and writes everything, closes every
+    // file and reports what was dropped. Never throws.
+    void finish(ZxFileSaveScratch& scratch) noexcept;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    using Writers = std::array<std::unique_ptr<ZxChannelFileManager>, kChannelCount>;
+
+    // Takes batches until the queue is empty, routing each.
+    void drainQueue(ZxFileSaveScratch& scratch);
+    void routeBatch(const ZxCollectData* records, std::size_t count);
+    // Every writer writes in mode; a writer's fault is logged and does not stop the others.
+    void writeAll(ZxFileSaveScratch& scratch, ZxChannelFileManager::WriteMode mode);
+    void reportQueueDrops(std::uint64_t count);
+
+    std::vector<std::pair<std::uint32_t, Writers>> routes_; // sorted by identifier
+    const std::size_t maxQueuedRecords_;
+
+    ZxFileSaveQueue<ZxCollectData> recordQueue_;
+    ZxDropReport queueDrops_;
+
+    // Used only by the one thread passing.
+    std::unique_ptr<moodycamel::ConsumerToken> consumerToken_;
+    Clock::time_point nextWrite_;
+    std::uint64_t recordsLost_ = 0; // taken from the queue but not routed (an error)
+};

@@ -1,0 +1,90 @@
+// A disk that fills up and gets room again while saving streams, on a small tmpfs of
+// this test's own (scripts/with-small-tmpfs.sh provides it; without it the cases skip).
+#include "filesave/ZxCollectorFileManager.h"
+#include "tests/filesave/FileSaveTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/vfs.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace filesavetest;
+
+namespace {
+
+constexpr long kTmpfsMagic = 0x01021994;
+
+// The small tmpfs named by ZX_SMALL_TMPFS, or an empty path when there is none.
+fs::path smallTmpfs() {
+    const char* dir = std::getenv("ZX_SMALL_TMPFS");
+    struct statfs info {};
+    if (dir == nullptr || ::statfs(dir, &info) != 0 || static_cast<long>(info.f_type) != kTmpfsMagic ||
+        static_cast<std::uint64_t>(info.f_blocks) * info.f_bsize > 16u * 1024 * 1024) {
+        return {};
+    }
+    return dir;
+}
+
+ZxCollectData numbered(std::int32_t i) {
+    const std::int32_t values[6] = {i, i, i, i, i, i};
+    return makeRecord(0x101, "2026-12-06 07:50:00.000000", values);
+}
+
+std::int64_t largestSavedValue(const fs::path& folder) {
+    std::int64_t largest = -1;
+    for (const std::int64_t value : csvValues(csvFiles(folder))) {
+        largest = std::max(largest, value);
+    }
+    return largest;
+}
+
+TEST(FileSystemFull, SavingResumesInANewFileOnceTheUserMakesRoom) {
+    const fs::path disk = smallTmpfs();
+    if (disk.empty()) {
+        GTEST_SKIP() << "needs scripts/with-small-tmpfs.sh (a small tmpfs in a private mount namespace)";
+    }
+    const fs::path root = disk / "save";
+    LogCapture log;
+    ZxCollectorFileManager manager;
+    manager.setFileInfo(root.string(), 10);
+    manager.setIdMapping({{0x101, "Full"}});
+    ASSERT_EQ(manager.start(), ZX_OK);
+
+    // The host reads 50 records every 10 ms (about 1.2 MB of lines per second).
+    std::atomic<bool> hostRuns{true};
+    std::atomic<std::int32_t> pushed{0};
+    std::thread host([&] {
+        std::vector<ZxCollectData> batch(50);
+        for (std::int32_t next = 0; hostRuns.load(); next += 50) {
+            for (std::int32_t j = 0; j < 50; ++j) {
+                batch[j] = numbered(next + j);
+            }
+            manager.pushData(batch.data(), batch.size());
+            pushed.store(next + 50);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the host's pace
+        }
+    });
+
+    ASSERT_TRUE(pollUntil([&] { return log.peek().find("Failed to write to file: ") != std::string::npos; }));
+    // The user deletes the files to make room: the space comes back only when the
+    // failed files are no longer held open.
+    for (int channel = 1; channel <= 6; ++channel) {
+        for (const fs::path& file : csvFiles(root / ("CH" + std::to_string(channel)))) {
+            fs::remove(file);
+        }
+    }
+    const std::int32_t freedAt = pushed.load();
+    const bool resumed = pollUntil([&] { return largestSavedValue(root / "CH1") > freedAt; });
+    hostRuns.store(false);
+    host.join();
+    ASSERT_EQ(manager.stop(), ZX_OK);
+    EXPECT_TRUE(resumed) << "no line saved after the disk had room again";
+    const std::string text = log.text();
+    EXPECT_NE(text.find("points for CH1/'Full'"), std::string::npos) << "lost points are counted";
+}
+
+} // namespace
