@@ -95,14 +95,16 @@ void ZxFileSavePool::threadLoop(std::size_t slot) {
             next->busy = true;
             const std::shared_ptr<ZxRecordRouter> router = next->router;
             lock.unlock();
-            router->runPass(scratch);
+            const bool busy = router->runPass(scratch);
             lock.lock();
             // The entry may have moved (others were added or removed meanwhile), but
-            // it is still there: remove waits while it is busy.
+            // it is still there: remove waits while it is busy. A router with little
+            // to do is passed less often; its files still get their lines every 500 ms.
+            const Clock::duration interval = busy ? kPassInterval : kQuietPassInterval;
             for (Entry& entry : entries_) {
                 if (entry.router == router) {
                     entry.busy = false;
-                    entry.due = Clock::now() + kPassInterval;
+                    entry.due = Clock::now() + interval;
                 }
             }
             passDone_.notify_all();

@@ -21,8 +21,10 @@ class ZxRecordRouter;
 class ZxFileSavePool {
 public:
     static constexpr std::size_t kThreads = 4;
-    // Each router is passed this often; a pass takes everything its queue holds.
+    // A router is passed this often while records arrive in numbers (a pass takes
+    // everything its queue holds), and every kQuietPassInterval otherwise.
     static constexpr std::chrono::milliseconds kPassInterval{100};
+    static constexpr std::chrono::milliseconds kQuietPassInterval{500};
 
     // The pool of the process, started when the first save asks for it; it stops when
     // the last holder lets it go. Throws std::system_error when its threads cannot start.

@@ -60,13 +60,14 @@ void ZxRecordRouter::reportQueueDrops(std::uint64_t count) {
     }
 }
 
-void ZxRecordRouter::runPass(ZxFileSaveScratch& scratch) noexcept {
-    drainQueue(scratch);
+bool ZxRecordRouter::runPass(ZxFileSaveScratch& scratch) noexcept {
+    const std::size_t taken = drainQueue(scratch);
     const Clock::time_point now = Clock::now();
     if (now >= nextWrite_) {
         writeAll(scratch, ZxChannelFileManager::WriteMode::All);
         nextWrite_ = now + kWriteInterval;
     }
+    return taken >= kBusyRecords;
 }
 
 void ZxRecordRouter::finish(ZxFileSaveScratch& scratch) noexcept {
@@ -79,13 +80,15 @@ void ZxRecordRouter::finish(ZxFileSaveScratch& scratch) noexcept {
     }
 }
 
-void ZxRecordRouter::drainQueue(ZxFileSaveScratch& scratch) {
+std::size_t ZxRecordRouter::drainQueue(ZxFileSaveScratch& scratch) {
+    std::size_t total = 0;
     for (;;) {
         const std::size_t taken = recordQueue_.try_dequeue_bulk(*consumerToken_, scratch.batch.get(),
                                                                 ZxFileSaveScratch::kBatchRecords);
         if (taken == 0) {
-            return;
+            return total;
         }
+        total += taken;
         try {
             routeBatch(scratch.batch.get(), taken);
         } catch (const std::exception& e) {

@@ -28,6 +28,7 @@ public:
     // of the fastest box. A disk slower than that loses the newest records, counted.
     static constexpr std::size_t kMaxQueuedRecords = std::size_t{1} << 20;
     static constexpr std::chrono::milliseconds kWriteInterval{500};
+    static constexpr std::size_t kBusyRecords = 2000;
 
     // Creates the six writers of every mapped identifier (no file yet). Throws what
     // their creation throws.
@@ -42,8 +43,9 @@ public:
     // bound, in order; the rest is dropped and counted.
     void push(const ZxCollectData* records, std::size_t count);
 
-    // Routes everything queued and writes what is due. One caller at a time; never throws.
-    void runPass(ZxFileSaveScratch& scratch) noexcept;
+    // Routes everything queued and writes what is due. One caller at a time; never
+    // throws. True when records arrive in numbers (kBusyRecords or more in this pass).
+    bool runPass(ZxFileSaveScratch& scratch) noexcept;
     // The last pass, after the last push: routes and writes everything, closes every
     // file and reports what was dropped. Never throws.
     void finish(ZxFileSaveScratch& scratch) noexcept;
@@ -52,8 +54,8 @@ private:
     using Clock = std::chrono::steady_clock;
     using Writers = std::array<std::unique_ptr<ZxChannelFileManager>, kChannelCount>;
 
-    // Takes batches until the queue is empty, routing each.
-    void drainQueue(ZxFileSaveScratch& scratch);
+    // Takes batches until the queue is empty, routing each; returns the records taken.
+    std::size_t drainQueue(ZxFileSaveScratch& scratch);
     void routeBatch(const ZxCollectData* records, std::size_t count);
     // Every writer writes in mode; a writer's fault is logged and does not stop the others.
     void writeAll(ZxFileSaveScratch& scratch, ZxChannelFileManager::WriteMode mode);
