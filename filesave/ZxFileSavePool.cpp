@@ -55,7 +55,7 @@ void ZxFileSavePool::stopThreads() {
 void ZxFileSavePool::add(std::shared_ptr<ZxRecordRouter> router) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        entries_.push_back(Entry{std::move(router), Clock::now() + kPassInterval, false});
+        entries_.push_back(Entry{std::move(router), Clock::now() + ZxRecordRouter::kBusyPassInterval, false});
     }
     wake_.notify_all();
 }
@@ -95,16 +95,14 @@ void ZxFileSavePool::threadLoop(std::size_t slot) {
             next->busy = true;
             const std::shared_ptr<ZxRecordRouter> router = next->router;
             lock.unlock();
-            const bool busy = router->runPass(scratch);
+            const Clock::time_point nextPass = router->runPass(scratch);
             lock.lock();
             // The entry may have moved (others were added or removed meanwhile), but
-            // it is still there: remove waits while it is busy. A router with little
-            // to do is passed less often; its files still get their lines every 500 ms.
-            const Clock::duration interval = busy ? kPassInterval : kQuietPassInterval;
+            // it is still there: remove waits while it is busy.
             for (Entry& entry : entries_) {
                 if (entry.router == router) {
                     entry.busy = false;
-                    entry.due = Clock::now() + interval;
+                    entry.due = nextPass;
                 }
             }
             passDone_.notify_all();

@@ -21,11 +21,6 @@ class ZxRecordRouter;
 class ZxFileSavePool {
 public:
     static constexpr std::size_t kThreads = 4;
-    // A router is passed this often while records arrive in numbers (a pass takes
-    // everything its queue holds), and every kQuietPassInterval otherwise.
-    static constexpr std::chrono::milliseconds kPassInterval{100};
-    static constexpr std::chrono::milliseconds kQuietPassInterval{500};
-
     // The pool of the process, started when the first save asks for it; it stops when
     // the last holder lets it go. Throws std::system_error when its threads cannot start.
     static std::shared_ptr<ZxFileSavePool> acquire();
@@ -37,7 +32,7 @@ public:
     ZxFileSavePool(const ZxFileSavePool&) = delete;
     ZxFileSavePool& operator=(const ZxFileSavePool&) = delete;
 
-    // The router gets its first pass one interval from now.
+    // The router gets its first pass shortly; each pass says when the next one is due.
     void add(std::shared_ptr<ZxRecordRouter> router);
     // Takes the router out; when a thread is passing it, waits until that pass ends, so
     // that on return no pool thread touches it any more.

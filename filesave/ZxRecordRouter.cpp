@@ -60,14 +60,18 @@ void ZxRecordRouter::reportQueueDrops(std::uint64_t count) {
     }
 }
 
-bool ZxRecordRouter::runPass(ZxFileSaveScratch& scratch) noexcept {
+ZxRecordRouter::Clock::time_point ZxRecordRouter::runPass(ZxFileSaveScratch& scratch) noexcept {
     const std::size_t taken = drainQueue(scratch);
     const Clock::time_point now = Clock::now();
     if (now >= nextWrite_) {
         writeAll(scratch, ZxChannelFileManager::WriteMode::All);
-        nextWrite_ = now + kWriteInterval;
+        // A steady cadence: a late pass does not push the following writes later.
+        nextWrite_ += kWriteInterval;
+        if (nextWrite_ <= now) {
+            nextWrite_ = now + kWriteInterval;
+        }
     }
-    return taken >= kBusyRecords;
+    return taken >= kBusyRecords ? std::min(now + kBusyPassInterval, nextWrite_) : nextWrite_;
 }
 
 void ZxRecordRouter::finish(ZxFileSaveScratch& scratch) noexcept {

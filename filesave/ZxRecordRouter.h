@@ -23,11 +23,17 @@
 
 class ZxRecordRouter {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static constexpr int kChannelCount = 6;
     // Records waiting in the queue at most: 1,048,576 records (72 MiB), several seconds
     // of the fastest box. A disk slower than that loses the newest records, counted.
     static constexpr std::size_t kMaxQueuedRecords = std::size_t{1} << 20;
+    // Every file gets its pending lines this often.
     static constexpr std::chrono::milliseconds kWriteInterval{500};
+    // A router that took kBusyRecords or more in a pass is passed again after
+    // kBusyPassInterval (a pass takes everything queued); a quieter one at its next write.
+    static constexpr std::chrono::milliseconds kBusyPassInterval{100};
     static constexpr std::size_t kBusyRecords = 2000;
 
     // Creates the six writers of every mapped identifier (no file yet). Throws what
@@ -44,14 +50,13 @@ public:
     void push(const ZxCollectData* records, std::size_t count);
 
     // Routes everything queued and writes what is due. One caller at a time; never
-    // throws. True when records arrive in numbers (kBusyRecords or more in this pass).
-    bool runPass(ZxFileSaveScratch& scratch) noexcept;
+    // throws. Returns when the next pass is due.
+    Clock::time_point runPass(ZxFileSaveScratch& scratch) noexcept;
     // The last pass, after the last push: routes and writes everything, closes every
     // file and reports what was dropped. Never throws.
     void finish(ZxFileSaveScratch& scratch) noexcept;
 
 private:
-    using Clock = std::chrono::steady_clock;
     using Writers = std::array<std::unique_ptr<ZxChannelFileManager>, kChannelCount>;
 
     // Takes batches until the queue is empty, routing each; returns the records taken.

@@ -7,8 +7,11 @@
 
 #include <sys/vfs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -34,10 +37,25 @@ ZxCollectData numbered(std::int32_t i) {
     return makeRecord(0x101, "2026-12-06 07:50:00.000000", values);
 }
 
+// The largest value of the complete lines in folder's files. A file may end in a line
+// cut by the full disk, and an empty file may vanish while it is read.
 std::int64_t largestSavedValue(const fs::path& folder) {
     std::int64_t largest = -1;
-    for (const std::int64_t value : csvValues(csvFiles(folder))) {
-        largest = std::max(largest, value);
+    for (const fs::path& file : csvFiles(folder)) {
+        std::ifstream in(file, std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::size_t start = content.find('\n'); start != std::string::npos;) {
+            const std::size_t end = content.find('\n', start + 1);
+            if (end == std::string::npos) {
+                break;
+            }
+            const std::size_t comma = content.rfind(',', end);
+            if (comma != std::string::npos && comma > start) {
+                largest =
+                    std::max<std::int64_t>(largest, std::strtoll(content.c_str() + comma + 1, nullptr, 10));
+            }
+            start = end;
+        }
     }
     return largest;
 }
