@@ -2,9 +2,10 @@
 // collector reader) is a router here, and each pass of a thread takes the router that
 // is due soonest, routes its queued records to its files and writes them. The threads
 // exist while at least one save runs; the number does not grow with the number of
-// saves, identifiers or files. A router is passed by one thread at a time, so the
-// lines of each file keep their order; a router held up by a slow disk keeps one
-// thread while the others serve the rest.
+// saves, identifiers or files. Routing and writing happen in the same pass, so points
+// never cross threads: no point queue per file, no lock per file, and since a router
+// is passed by one thread at a time the lines of each file keep their order. A
+// router held up by a slow disk keeps one thread while the others serve the rest.
 #pragma once
 
 #include <atomic>
