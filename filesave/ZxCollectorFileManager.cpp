@@ -10,6 +10,9 @@
 
 static_assert(ZxCollectorFileManager::kChannelCount == ZxRecordRouter::kChannelCount);
 
+ZxCollectorFileManager::ZxCollectorFileManager()
+    : ZxCollectorFileManager(ZxRecordRouter::kMaxQueuedRecords) {}
+
 ZxCollectorFileManager::ZxCollectorFileManager(std::size_t maxQueuedRecords)
     : maxQueuedRecords_(maxQueuedRecords) {
     zxLog(ZxLevel::Info, "ZxCollectorFileManager instance created");

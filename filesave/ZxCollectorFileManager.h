@@ -31,8 +31,10 @@ public:
     //  ZX_ERR_FILE_WRITER_CREATE   start: a channel file manager could not be created (-6)
     //  ZX_ERR_SAVE_EXCEPTION       start: the file saving threads could not be started (-99)
 
-    // maxQueuedRecords bounds the records waiting to be routed (tests make it small).
-    explicit ZxCollectorFileManager(std::size_t maxQueuedRecords = kMaxQueuedRecords);
+    // At most 1,048,576 records wait to be routed (ZxRecordRouter::kMaxQueuedRecords);
+    // a test gives a smaller bound.
+    ZxCollectorFileManager();
+    explicit ZxCollectorFileManager(std::size_t maxQueuedRecords);
     // Stops as stop() does when still running; every file is closed on return.
     ~ZxCollectorFileManager();
 
@@ -58,8 +60,6 @@ public:
     bool isRunning() const { return running_.load(); }
 
 private:
-    static constexpr std::size_t kMaxQueuedRecords = std::size_t{1} << 20; // as ZxRecordRouter's
-
     const std::size_t maxQueuedRecords_;
 
     // configMutex_ guards rootDirectory_, maxFileSizeMB_ and idMapping_, and makes

@@ -1,4 +1,4 @@
-// Queue settings of file saving: records and points arrive by the thousand, so blocks
+// Queue settings of file saving: records arrive by the thousand, so blocks
 // of 1024 elements keep allocation and index bookkeeping far below one per element.
 #pragma once
 
