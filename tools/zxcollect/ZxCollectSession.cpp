@@ -245,11 +245,13 @@ void ZxCollectSession::readUntilStopped() {
                                 count);
             }
         }
+        // Shown before the time check, so a run whose first reads outlast it (a backlog
+        // after a slow start) still shows a line.
         const Clock::time_point now = Clock::now();
+        progress.update(now, statistics_);
         if (timed && now >= end) {
             break;
         }
-        progress.update(now, statistics_);
         if (!gotRecords) {
             std::this_thread::sleep_for(kIdleWait);
         }
