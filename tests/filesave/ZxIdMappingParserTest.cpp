@@ -121,6 +121,8 @@ TEST(IdMappingParser, NamesUnfitForAFileInsideTheSaveFolderRefuseTheMapping) {
         {"0x101,a|b", "a|b", "<>:"},
         {"0x101,what?", "what?", "<>:"},
         {"0x101,star*", "star*", "<>:"},
+        {"0x101,NUL.probe", "NUL.probe", "Windows device"},
+        {"0x101,com7.x", "com7.x", "Windows device"},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.line);
@@ -137,9 +139,14 @@ TEST(IdMappingParser, NamesUnfitForAFileInsideTheSaveFolderRefuseTheMapping) {
     }
 
     // Dots, commas, spaces inside and bytes of any narrow encoding stay usable.
-    const Parsed fit = parse("1,a..b\n2,.hidden\n3,Bank 2, left\n4,K\xC3\xBChlung\n5,K\xFChlung\n6,x.\n");
+    const Parsed fit = parse("1,a..b\n2,.hidden\n3,Bank 2, left\n4,K\xC3\xBChlung\n5,K\xFChlung\n6,x.\n"
+                             "7,NUL\n8,console.x\n");
     ASSERT_EQ(fit.code, ZX_OK) << fit.error.message;
-    EXPECT_EQ(fit.table.size(), 6u);
+    EXPECT_EQ(fit.table.size(), 8u);
+
+    // A file name has room for the time and index after at most 200 bytes of name.
+    EXPECT_EQ(parse(("1," + std::string(200, 'n')).c_str()).code, ZX_OK);
+    EXPECT_EQ(parse(("1," + std::string(201, 'n')).c_str()).code, ZX_ERR_MAPPING_ID);
 }
 
 // Two identifiers with one name would write indistinguishable series into one folder,
