@@ -2,6 +2,7 @@
 
 #include "api/common/ZxLog.h"
 #include "filesave/LocalTimeText.h"
+#include "filesave/NarrowPath.h"
 #include "zxcollector_api.h"
 
 #include <algorithm>
@@ -215,7 +216,7 @@ bool ZxChannelFileManager::openNewFile() {
 
         for (int attempt = 0;; ++attempt) {
             const std::string fileName = name_ + "_" + timeText + "_" + std::to_string(fileIndex_) + ".csv";
-            currentPath_ = (directory / fs::u8path(fileName)).u8string();
+            currentPath_ = (directory / NarrowPath::toFileSystemPath(fileName)).u8string();
             std::string errorText;
             const SharedOutputFile::CreateResult result = file_.createNew(currentPath_, errorText);
             if (result == SharedOutputFile::CreateResult::Created) {
@@ -266,7 +267,8 @@ bool ZxChannelFileManager::writeHeader() {
 
 std::string ZxChannelFileManager::makeDirectory() {
     namespace fs = std::filesystem;
-    const fs::path directory = fs::u8path(rootDirectory_) / ("CH" + std::to_string(channel_));
+    const fs::path directory =
+        NarrowPath::toFileSystemPath(rootDirectory_) / ("CH" + std::to_string(channel_));
     std::error_code error;
     fs::create_directories(directory, error);
     if (!error && !fs::is_directory(directory, error)) {
@@ -274,7 +276,7 @@ std::string ZxChannelFileManager::makeDirectory() {
     }
     if (error) {
         zxLog(ZxLevel::Error, "Failed to create directory {}: {}", directory.u8string(), error.message());
-        return rootDirectory_;
+        return NarrowPath::toFileSystemPath(rootDirectory_).u8string();
     }
     return directory.u8string();
 }

@@ -1,6 +1,7 @@
 #include "filesave/ZxIdMappingParser.h"
 
 #include "api/common/ZxLog.h"
+#include "filesave/ZxSaveNameCheck.h"
 #include "zxcollector_api.h"
 
 #include <string_view>
@@ -83,6 +84,32 @@ const char* convertIdentifier(std::string_view field, std::uint32_t& value) {
     return nullptr;
 }
 
+// Names become part of file paths inside the save folder; a name that would leave it,
+// never open, or share its files with another identifier's name refuses the mapping.
+std::int32_t refuseName(std::uint32_t identifier, std::string_view name, const char* problem,
+                        ZxIdMappingParser::Error& error) {
+    error.field.assign(name);
+    error.message = problem;
+    zxLog(ZxLevel::Error, "Invalid name in mapping string for CAN ID 0x{:X}: '{}'. Error: {}", identifier,
+          ZxSaveNameCheck::printable(name), error.message);
+    return ZX_ERR_MAPPING_ID;
+}
+
+std::int32_t refuseSharedNames(const ZxIdMappingTable& table, ZxIdMappingParser::Error& error) {
+    std::map<std::string, std::uint32_t> owners; // file-system key -> first identifier
+    for (const auto& [identifier, name] : table) {
+        const auto [owner, added] = owners.emplace(ZxSaveNameCheck::fileSystemKey(name), identifier);
+        if (!added) {
+            error.field = name;
+            error.message = "the name is given to two CAN IDs";
+            zxLog(ZxLevel::Error, "Duplicate name in mapping string: '{}' for CAN IDs 0x{:X} and 0x{:X}",
+                  ZxSaveNameCheck::printable(name), owner->second, identifier);
+            return ZX_ERR_MAPPING_ID;
+        }
+    }
+    return ZX_OK;
+}
+
 } // namespace
 
 std::int32_t ZxIdMappingParser::parse(const char* text, ZxIdMappingTable& table, Error& error) {
@@ -121,7 +148,15 @@ std::int32_t ZxIdMappingParser::parse(const char* text, ZxIdMappingTable& table,
                   error.message);
             return ZX_ERR_MAPPING_ID;
         }
+        if (const char* problem = ZxSaveNameCheck::problemOf(name)) {
+            table.clear();
+            return refuseName(identifier, name, problem, error);
+        }
         table[identifier].assign(name);
+    }
+    if (refuseSharedNames(table, error) != ZX_OK) {
+        table.clear();
+        return ZX_ERR_MAPPING_ID;
     }
     return ZX_OK;
 }

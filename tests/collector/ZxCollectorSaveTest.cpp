@@ -117,6 +117,12 @@ TEST_F(SavingOnStreamingBox, RefusedStartsLeaveTheRunningSaveAlone) {
               ZX_ERR_SAVE_NOT_CONFIGURED);
     EXPECT_EQ(collector().startSaveFile(kDevice, kChannel, otherRoot.string().c_str(), "id,Probe", 10),
               ZX_ERR_MAPPING_ID);
+    // Names that would write outside the root, or two series into one file name.
+    const std::string inner = (otherRoot.path() / "inner").string();
+    for (const char* mapping : {"0x101,../escaped", "0x101,Probe\n0x102,Probe"}) {
+        EXPECT_EQ(collector().startSaveFile(kDevice, kChannel, inner.c_str(), mapping, 10), ZX_ERR_MAPPING_ID)
+            << mapping;
+    }
     EXPECT_EQ(collector().startSaveFile(kDevice, 3, otherRoot.string().c_str(), kMapping, 10),
               ZX_ERR_NO_READER);
     ASSERT_EQ(readRecords(kFrames, 30s).size(), kFrames);

@@ -58,6 +58,20 @@ run win 120 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/win
 # FreeLibrary must return and every CSV file must end complete.
 echo "Windows host, unloading with the device open and saving:"
 run win-unload-open 60 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/win-unload-open")" 2 --unload-open
+# A root and a name outside ASCII reach the DLL in the active code page (wine's default
+# for this locale is 1252): the files must get exactly those names, and the host must
+# neither die nor hang. Wine reads our command line in the locale's UTF-8.
+echo "Windows host, root and name in the ANSI code page:"
+mkdir -p "$work/ansi"
+LC_ALL=C.UTF-8 run ansi 60 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/ansi/Meß")" 2 --name Kühlung
+grep -q '^code page: 1252\b' "$work/ansi.out" || fail "the host did not run in code page 1252"
+ansi_files=$(find "$work/ansi/Meß/CH1" -name 'Kühlung_*.csv' 2>/dev/null)
+[ -n "$ansi_files" ] || fail "no CH1/Kühlung_*.csv below Meß: $(cd "$work/ansi" && find . | tr '\n' ' ')"
+for file in $ansi_files; do
+  [ "$(head -n 1 "$file")" = "Timestamp,Current_mA" ] && [ "$(wc -l <"$file")" -gt 1 ] ||
+    fail "$file does not hold the header and data lines"
+done
+
 if [ -x "$c_host" ]; then
   echo "Linux C host (reference):"
   run linux 120 "$c_host" "$work/linux/zxcollector.log" "$work/linux" 3

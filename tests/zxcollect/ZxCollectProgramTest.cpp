@@ -75,10 +75,10 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-// Sum and per-identifier counts of the summary's "  CAN<ch> 0x<id> <name>: <n>" lines.
+// Sum and per-identifier counts of the summary's "  [DEV<dev> ]CAN<ch> 0x<id> <name>: <n>" lines.
 std::map<std::string, long long> recordsPerIdentifier(const std::string& output) {
     std::map<std::string, long long> records;
-    const std::regex line(R"(\n  (CAN[0-9]+ 0x[0-9A-F]+) [^\n:]+: ([0-9]+))");
+    const std::regex line(R"(\n  ((?:DEV[0-9]+ )?CAN[0-9]+ 0x[0-9A-F]+) [^\n:]+: ([0-9]+))");
     for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
         records[(*it)[1]] = std::atoll((*it)[2].str().c_str());
     }
@@ -145,6 +145,8 @@ TEST_F(ZxCollectProgram, BadArgumentsExitTwoWithAMessage) {
         {"--channel", "0:lin:19200"},
         {"--channel", "0:canfd:500000"},
         {"--channel", "0:can:500000", "--channel", "0:can:250000"},
+        {"--device", "0,1", "--channel", "3:0:can:500000"},
+        {"--device", "0-2", "--device", "2"},
         {"--terminal-resistor", "3:on"},
         {"--frequency", "0x101:70000"},
         {"--mapping", "0x101,Probe;0x301,Probe"},
@@ -212,6 +214,49 @@ TEST_F(ZxCollectProgram, EveryChannelSavesIntoItsOwnFolder) {
                 << path;
         }
     }
+}
+
+// Two boxes with two channels each: one folder per box and channel, and the summary
+// totals per box and channel add up to what was read and saved.
+TEST_F(ZxCollectProgram, SeveralBoxesSaveIntoOneFolderPerBoxAndChannel) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    ASSERT_TRUE(simulator_.start({"--devices", "2,5"})) << simulator_.output();
+    const fs::path saveRoot = dir_ / "save";
+    zxtest::ChildProgram run(dir_.string());
+    ASSERT_EQ(zxtest::runProgram(run, kZxCollect,
+                                 {"--duration", "2", "--save", saveRoot.string(), "--device", "2", "--device",
+                                  "5", "--channel", "0:canfd:500000:2000000", "--channel", "5:3:can:250000",
+                                  "--channel", "2:1:can:500000", "--mapping", "0x101,Temp;0x301,Volt"},
+                                 kRunTimeout),
+              0)
+        << run.output() << run.errors();
+    const std::string output = run.output();
+    expectSummaryMatchesFiles(output, saveRoot);
+
+    std::map<std::string, std::uint64_t> linesPerFolder;
+    for (const auto& [path, lines] : csvFilesBelow(saveRoot).linesPerFile) {
+        linesPerFolder[path.substr(0, path.find("/CH"))] += lines;
+    }
+    const std::map<std::string, std::string> labels{{"dev2/can0", "DEV2 CAN0"},
+                                                    {"dev2/can1", "DEV2 CAN1"},
+                                                    {"dev5/can0", "DEV5 CAN0"},
+                                                    {"dev5/can3", "DEV5 CAN3"}};
+    ASSERT_EQ(linesPerFolder.size(), labels.size()) << output;
+    long long recordsOfBox2 = 0;
+    for (const auto& [folder, label] : labels) {
+        ASSERT_GT(linesPerFolder[folder], 0u) << folder;
+        const std::regex total("\n  " + label + ": ([0-9]+) records, ([0-9]+) samples saved\n");
+        std::smatch figures;
+        ASSERT_TRUE(std::regex_search(output, figures, total)) << label << "\n" << output;
+        EXPECT_EQ(std::stoull(figures[2]), linesPerFolder[folder]) << label;
+        recordsOfBox2 += label.rfind("DEV2", 0) == 0 ? std::stoll(figures[1]) : 0;
+        EXPECT_NE(output.find("\n  " + label + " 0x101 Temp: "), std::string::npos) << output;
+    }
+    EXPECT_NE(output.find("\n  DEV2 total: " + std::to_string(recordsOfBox2) + " records"), std::string::npos)
+        << output;
+    EXPECT_TRUE(
+        std::regex_search(output, std::regex("DEV2 CAN0 [0-9]+ rec/s  DEV2 CAN1 [0-9]+ rec/s  DEV5 CAN0")))
+        << output;
 }
 
 TEST_F(ZxCollectProgram, CtrlCClosesFilesChannelsDeviceAndLog) {

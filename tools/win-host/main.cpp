@@ -1,9 +1,11 @@
 // win-host: loads zxcollector_api.dll at run time, opens box 0 (the host binds
 // 192.168.201.1), initialises CAN FD channel 0, reads and saves for a few seconds,
 // closes and unloads.
-//   win-host <dll> <save folder> [seconds] [--unload-open]
+//   win-host <dll> <save folder> [seconds] [--unload-open] [--name NAME]
 // --unload-open unloads the DLL with the device still open and saving running, so the
-// detach notification has to close everything. Exit code 0 only when every step
+// detach notification has to close everything. --name gives module 0x101 that name in
+// the mapping; the save folder and the name reach the DLL in the active code page, as
+// any narrow text of a Windows host does. Exit code 0 only when every step
 // succeeded, records arrived and the DLL really left the process.
 #include "ZxApiFunctions.h"
 
@@ -99,12 +101,23 @@ bool check(const char* what, std::int32_t result) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <dll> <save folder> [seconds] [--unload-open]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <dll> <save folder> [seconds] [--unload-open] [--name NAME]\n",
+                     argv[0]);
         return 2;
     }
     const std::string saveFolder = argv[2];
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 3;
-    const bool unloadOpen = argc > 4 && std::strcmp(argv[4], "--unload-open") == 0;
+    bool unloadOpen = false;
+    std::string temperatureName = "Temperature";
+    for (int i = 4; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--unload-open") == 0) {
+            unloadOpen = true;
+        } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
+            temperatureName = argv[++i];
+        }
+    }
+    const std::string mapping = "0x101," + temperatureName + "\n0x301,Voltage\n";
+    std::printf("code page: %u\n", GetACP());
     const std::wstring dllPath = widen(argv[1]);
 
     const int threadsBefore = threadCount();
@@ -126,8 +139,8 @@ int main(int argc, char** argv) {
     ok = ok && check("ZxInitCANFD", zx.initCanFd(kDevice, kChannel, 500000, 2000000));
     ok = ok && check("ZxSetModuleSamplingFrequency",
                      zx.setModuleSamplingFrequency(kDevice, kChannel, kTemperatureModule, 200));
-    ok = ok && check("ZxStartSaveFile", zx.startSaveFile(kDevice, kChannel, saveFolder.c_str(),
-                                                         "0x101,Temperature\n0x301,Voltage\n", 10));
+    ok = ok && check("ZxStartSaveFile",
+                     zx.startSaveFile(kDevice, kChannel, saveFolder.c_str(), mapping.c_str(), 10));
 
     std::vector<ZxCollectData> records(kCapacity);
     long long total = 0;

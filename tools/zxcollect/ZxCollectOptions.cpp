@@ -8,8 +8,9 @@
 
 namespace {
 
-// The channel used when the user names none: a CAN FD bus at 500 kbit/s, 2 Mbit/s data.
-const ZxChannelRequest kDefaultChannel{0, true, 500000, 2000000};
+// The channel used when the user names none for a box: CAN FD at 500 kbit/s, 2 Mbit/s data.
+const ZxChannelRequest kDefaultChannel{0, 0, true, 500000, 2000000};
+constexpr std::int64_t kLastDevice = 15;
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -67,17 +68,21 @@ std::string ZxCollectOptions::usage() {
     return "usage: zxcollect [options]\n"
            "Collects module records from a VCI box, shows their rate and saves them as CSV files.\n"
            "\n"
-           "  --device N                 box index 0..15 (box 192.168.201.(130 + N)); default 0\n"
+           "  --device LIST              boxes 0..15 (box N answers at 192.168.201.(130 + N)), as\n"
+           "                             N, N,M,... or A-B; repeatable; default 0\n"
            "  --host-octet N             this host's address 192.168.201.N, 1..254; default 1\n"
-           "  --channel CH:can:RATE      a classic CAN channel at RATE bit/s (repeatable)\n"
-           "  --channel CH:canfd:RATE:DATARATE\n"
+           "  --channel [DEV:]CH:can:RATE\n"
+           "                             a classic CAN channel at RATE bit/s (repeatable); without\n"
+           "                             DEV on every box, with DEV on that box only\n"
+           "  --channel [DEV:]CH:canfd:RATE:DATARATE\n"
            "                             a CAN FD channel; default 0:canfd:500000:2000000\n"
-           "  --terminal-resistor CH:on|off\n"
+           "  --terminal-resistor [DEV:]CH:on|off\n"
            "                             switch the terminal resistor of channel CH\n"
            "  --frequency ID:HZ          sampling frequency of module ID (0x101 or 257) on every\n"
            "                             channel, 1..65535 Hz (repeatable)\n"
            "  --save ROOT                save CSV files below ROOT (ROOT/CH1..CH6; with several\n"
-           "                             channels ROOT/can<CH>/CH1..CH6)\n"
+           "                             channels ROOT/can<CH>/CH1..CH6; with several boxes\n"
+           "                             ROOT/dev<DEV>/can<CH>/CH1..CH6)\n"
            "  --mapping TEXT             ID mapping lines \"id,name\", separated by newlines or ';'\n"
            "  --mapping-file PATH        ID mapping read from a file (one \"id,name\" per line)\n"
            "                             default: 0x101 Temperature, 0x301 Voltage, 0x501 Current,\n"
@@ -92,9 +97,18 @@ std::string ZxCollectOptions::usage() {
            "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error.\n";
 }
 
-bool ZxCollectOptions::hasChannel(std::uint32_t channel) const {
+bool ZxCollectOptions::hasDevice(std::uint32_t device) const {
+    for (std::uint32_t known : devices) {
+        if (known == device) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ZxCollectOptions::hasChannel(std::uint32_t device, std::uint32_t channel) const {
     for (const ZxChannelRequest& request : channels) {
-        if (request.channel == channel) {
+        if (request.device == device && request.channel == channel) {
             return true;
         }
     }
@@ -146,15 +160,8 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
             return Outcome::Invalid;
         }
     }
-    if (channels.empty()) {
-        channels.push_back(kDefaultChannel);
-    }
-    for (const ZxTerminalResistorRequest& request : terminalResistors) {
-        if (!hasChannel(request.channel)) {
-            error = "--terminal-resistor names channel " + std::to_string(request.channel) +
-                    ", which no --channel opens";
-            return Outcome::Invalid;
-        }
+    if (!expandPerDevice()) {
+        return Outcome::Invalid;
     }
     if (!mappingGiven) {
         std::string unused;
@@ -163,53 +170,149 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
     return Outcome::Run;
 }
 
+bool ZxCollectOptions::expandPerDevice() {
+    if (devices.empty()) {
+        devices.push_back(0);
+    }
+    for (const ZxChannelRequest& request : channelRequests_) {
+        if (request.device != kEveryDevice && !hasDevice(request.device)) {
+            error = "--channel names box " + std::to_string(request.device) + ", which no --device opens";
+            return false;
+        }
+    }
+    for (std::uint32_t device : devices) {
+        bool any = false;
+        for (ZxChannelRequest request : channelRequests_) {
+            if (request.device != kEveryDevice && request.device != device) {
+                continue;
+            }
+            request.device = device;
+            if (hasChannel(device, request.channel)) {
+                error = "channel " + std::to_string(request.channel) + " of box " + std::to_string(device) +
+                        " is given twice";
+                return false;
+            }
+            channels.push_back(request);
+            any = true;
+        }
+        if (!any) {
+            ZxChannelRequest request = kDefaultChannel;
+            request.device = device;
+            channels.push_back(request);
+        }
+    }
+    for (const ZxTerminalResistorRequest& request : resistorRequests_) {
+        bool any = false;
+        for (std::uint32_t device : devices) {
+            if ((request.device == kEveryDevice || request.device == device) &&
+                hasChannel(device, request.channel)) {
+                terminalResistors.push_back({device, request.channel, request.on});
+                any = true;
+            }
+        }
+        if (!any || (request.device != kEveryDevice && !hasDevice(request.device))) {
+            error = "--terminal-resistor names channel " + std::to_string(request.channel) +
+                    ", which no --channel opens";
+            return false;
+        }
+    }
+    return true;
+}
+
+// "N", "N,M,..." or "A-B"; a box given twice is refused.
+bool ZxCollectOptions::parseDevices(const std::string& value) {
+    for (const std::string& item : split(value, ',')) {
+        const std::size_t dash = item.find('-');
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+        const bool ok = dash == std::string::npos
+                            ? toRange(item, 0, kLastDevice, first)
+                            : toRange(item.substr(0, dash), 0, kLastDevice, first) &&
+                                  toRange(item.substr(dash + 1), first, kLastDevice, last);
+        if (!ok) {
+            error = "--device wants boxes 0..15 as N, N,M or A-B, not '" + value + "'";
+            return false;
+        }
+        if (dash == std::string::npos) {
+            last = first;
+        }
+        for (std::int64_t device = first; device <= last; ++device) {
+            if (hasDevice(static_cast<std::uint32_t>(device))) {
+                error = "box " + std::to_string(device) + " is given twice";
+                return false;
+            }
+            devices.push_back(static_cast<std::uint32_t>(device));
+        }
+    }
+    return true;
+}
+
+// [DEV:]CH:can:RATE or [DEV:]CH:canfd:RATE:DATARATE
+bool ZxCollectOptions::parseChannel(const std::string& value) {
+    std::vector<std::string> parts = split(value, ':');
+    ZxChannelRequest request;
+    request.device = kEveryDevice;
+    std::int64_t number = 0;
+    const bool withDevice = parts.size() >= 3 && (parts[2] == "can" || parts[2] == "canfd");
+    if (withDevice) {
+        if (!toRange(parts[0], 0, kLastDevice, number)) {
+            error = "--channel names box '" + parts[0] + "'; boxes are 0..15";
+            return false;
+        }
+        request.device = static_cast<std::uint32_t>(number);
+        parts.erase(parts.begin());
+    }
+    std::int64_t rate = 0;
+    const bool ok = parts.size() >= 3 && toRange(parts[0], 0, 255, number) &&
+                    toRange(parts[2], 1, 0xFFFFFFFF, rate) &&
+                    ((parts[1] == "can" && parts.size() == 3) ||
+                     (parts[1] == "canfd" && parts.size() == 4 && toRange(parts[3], 1, 0xFFFFFFFF, rate)));
+    if (!ok) {
+        error = "--channel wants [DEV:]CH:can:RATE or [DEV:]CH:canfd:RATE:DATARATE, not '" + value + "'";
+        return false;
+    }
+    request.channel = static_cast<std::uint32_t>(number);
+    request.canFd = parts[1] == "canfd";
+    toRange(parts[2], 1, 0xFFFFFFFF, rate);
+    request.bitRate = static_cast<std::uint32_t>(rate);
+    if (request.canFd) {
+        toRange(parts[3], 1, 0xFFFFFFFF, rate);
+        request.dataBitRate = static_cast<std::uint32_t>(rate);
+    }
+    channelRequests_.push_back(request);
+    return true;
+}
+
+// [DEV:]CH:on|off
+bool ZxCollectOptions::parseTerminalResistor(const std::string& value) {
+    const std::vector<std::string> parts = split(value, ':');
+    std::int64_t device = kEveryDevice;
+    std::int64_t channel = 0;
+    const bool ok = (parts.size() == 2 || (parts.size() == 3 && toRange(parts[0], 0, kLastDevice, device))) &&
+                    toRange(parts[parts.size() - 2], 0, 255, channel) &&
+                    (parts.back() == "on" || parts.back() == "off");
+    if (!ok) {
+        error = "--terminal-resistor wants [DEV:]CH:on or [DEV:]CH:off, not '" + value + "'";
+        return false;
+    }
+    resistorRequests_.push_back(
+        {static_cast<std::uint32_t>(device), static_cast<std::uint32_t>(channel), parts.back() == "on"});
+    return true;
+}
+
 bool ZxCollectOptions::parseOne(const std::string& option, const std::string& value) {
     std::int64_t number = 0;
     if (option == "--device") {
-        if (!toRange(value, 0, 15, number)) {
-            return false;
-        }
-        device = static_cast<std::uint32_t>(number);
+        return parseDevices(value);
     } else if (option == "--host-octet") {
         if (!toRange(value, 1, 254, number)) {
             return false;
         }
         hostOctet = static_cast<std::int32_t>(number);
     } else if (option == "--channel") {
-        const std::vector<std::string> parts = split(value, ':');
-        ZxChannelRequest request;
-        std::int64_t channel = 0;
-        std::int64_t rate = 0;
-        if (parts.size() < 3 || !toRange(parts[0], 0, 255, channel) ||
-            !toRange(parts[2], 1, 0xFFFFFFFF, rate)) {
-            error = "--channel wants CH:can:RATE or CH:canfd:RATE:DATARATE, not '" + value + "'";
-            return false;
-        }
-        request.channel = static_cast<std::uint32_t>(channel);
-        request.bitRate = static_cast<std::uint32_t>(rate);
-        if (parts[1] == "can" && parts.size() == 3) {
-            request.canFd = false;
-        } else if (parts[1] == "canfd" && parts.size() == 4 && toRange(parts[3], 1, 0xFFFFFFFF, rate)) {
-            request.canFd = true;
-            request.dataBitRate = static_cast<std::uint32_t>(rate);
-        } else {
-            error = "--channel wants CH:can:RATE or CH:canfd:RATE:DATARATE, not '" + value + "'";
-            return false;
-        }
-        if (hasChannel(request.channel)) {
-            error = "channel " + parts[0] + " is given twice";
-            return false;
-        }
-        channels.push_back(request);
+        return parseChannel(value);
     } else if (option == "--terminal-resistor") {
-        const std::vector<std::string> parts = split(value, ':');
-        std::int64_t channel = 0;
-        if (parts.size() != 2 || !toRange(parts[0], 0, 255, channel) ||
-            (parts[1] != "on" && parts[1] != "off")) {
-            error = "--terminal-resistor wants CH:on or CH:off, not '" + value + "'";
-            return false;
-        }
-        terminalResistors.push_back({static_cast<std::uint32_t>(channel), parts[1] == "on"});
+        return parseTerminalResistor(value);
     } else if (option == "--frequency") {
         const std::vector<std::string> parts = split(value, ':');
         std::int64_t id = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct ZxChannelRequest {
+    std::uint32_t device = 0;
     std::uint32_t channel = 0;
     bool canFd = false;
     std::uint32_t bitRate = 0;
@@ -15,6 +16,7 @@ struct ZxChannelRequest {
 };
 
 struct ZxTerminalResistorRequest {
+    std::uint32_t device = 0;
     std::uint32_t channel = 0;
     bool on = false;
 };
@@ -33,8 +35,10 @@ public:
 
     static std::string usage();
 
-    std::uint32_t device = 0;
+    // Boxes in the order given (default: box 0).
+    std::vector<std::uint32_t> devices;
     std::int32_t hostOctet = 1;
+    // Every channel of every box, grouped by box in the order of devices.
     std::vector<ZxChannelRequest> channels;
     std::vector<ZxTerminalResistorRequest> terminalResistors;
     std::vector<ZxFrequencyRequest> frequencies;
@@ -48,6 +52,18 @@ public:
     std::string error;
 
 private:
+    // A --channel or --terminal-resistor without a box applies to every box.
+    static constexpr std::uint32_t kEveryDevice = 0xFFFFFFFF;
+
     bool parseOne(const std::string& option, const std::string& value);
-    bool hasChannel(std::uint32_t channel) const;
+    bool parseDevices(const std::string& value);
+    bool parseChannel(const std::string& value);
+    bool parseTerminalResistor(const std::string& value);
+    // Gives every box its channels and terminal resistors once all options are read.
+    bool expandPerDevice();
+    bool hasDevice(std::uint32_t device) const;
+    bool hasChannel(std::uint32_t device, std::uint32_t channel) const;
+
+    std::vector<ZxChannelRequest> channelRequests_;
+    std::vector<ZxTerminalResistorRequest> resistorRequests_;
 };

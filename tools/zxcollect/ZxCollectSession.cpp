@@ -2,6 +2,7 @@
 
 #include "ZxConsole.h"
 #include "ZxCsvListing.h"
+#include "ZxProcessFigures.h"
 #include "ZxProgressLine.h"
 #include "ZxResultText.h"
 
@@ -12,6 +13,8 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // One ZxReadBuffer call hands over at most this many records.
 constexpr std::int32_t kReadCapacity = 10000;
 // The box delivers datagrams every few milliseconds; polling faster only burns a core.
@@ -20,12 +23,12 @@ constexpr std::chrono::milliseconds kIdleWait{1};
 constexpr std::int32_t kLogFileMB = 10;
 constexpr std::int32_t kLogFiles = 5;
 
-std::vector<std::uint32_t> channelNumbers(const ZxCollectOptions& options) {
-    std::vector<std::uint32_t> channels;
+std::vector<ZxSlot> slotsOf(const ZxCollectOptions& options) {
+    std::vector<ZxSlot> slots;
     for (const ZxChannelRequest& request : options.channels) {
-        channels.push_back(request.channel);
+        slots.push_back({request.device, request.channel});
     }
-    return channels;
+    return slots;
 }
 
 std::string hex(std::uint32_t value) {
@@ -34,11 +37,17 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
+long long millisecondsSince(Clock::time_point start) {
+    return static_cast<long long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
 } // namespace
 
 ZxCollectSession::ZxCollectSession(const ZxCollectOptions& options, std::FILE* out, std::FILE* err)
-    : options_(options), out_(out), err_(err), channels_(channelNumbers(options)),
-      statistics_(options.mapping, channels_), records_(kReadCapacity) {}
+    : options_(options), out_(out), err_(err), slots_(slotsOf(options)),
+      severalDevices_(options.devices.size() > 1), statistics_(options.mapping, slots_),
+      records_(kReadCapacity) {}
 
 bool ZxCollectSession::check(const char* call, const std::string& arguments, std::int32_t result) {
     if (result == ZX_OK) {
@@ -51,12 +60,29 @@ bool ZxCollectSession::check(const char* call, const std::string& arguments, std
     return false;
 }
 
-std::string ZxCollectSession::saveFolderOf(std::uint32_t channel) const {
-    if (channels_.size() == 1) {
-        return options_.saveRoot;
+std::string ZxCollectSession::labelOf(std::uint32_t device, std::uint32_t channel) const {
+    const std::string label = "CAN" + std::to_string(channel);
+    return severalDevices_ ? "DEV" + std::to_string(device) + " " + label : label;
+}
+
+// Channels saving into one folder would write files of the same names, so each
+// channel of each box gets a folder of its own.
+std::string ZxCollectSession::saveFolderOf(const ZxSlot& slot) const {
+    std::filesystem::path folder(options_.saveRoot);
+    if (severalDevices_) {
+        folder /= "dev" + std::to_string(slot.device);
     }
-    // Channels saving into one folder would write files of the same names.
-    return (std::filesystem::path(options_.saveRoot) / ("can" + std::to_string(channel))).string();
+    if (severalDevices_ || slots_.size() > 1) {
+        folder /= "can" + std::to_string(slot.channel);
+    }
+    return folder.string();
+}
+
+void ZxCollectSession::printProcessFigures(const char* when) {
+    const std::int64_t resident = ZxProcessFigures::residentBytes();
+    std::fprintf(out_, "%s: %.1f MB resident, %d threads\n", when,
+                 resident < 0 ? -1.0 : static_cast<double>(resident) / 1e6, ZxProcessFigures::threads());
+    std::fflush(out_);
 }
 
 int ZxCollectSession::run() {
@@ -95,7 +121,6 @@ int ZxCollectSession::run() {
 }
 
 bool ZxCollectSession::setUp() {
-    const std::string device = std::to_string(options_.device);
     if (!options_.logPath.empty()) {
         logOpen_ = check("ZxOpenLog", options_.logPath,
                          ZxOpenLog(options_.logPath.c_str(), options_.logLevel, kLogFileMB, kLogFiles));
@@ -103,72 +128,97 @@ bool ZxCollectSession::setUp() {
             return false;
         }
     }
-    std::fprintf(out_, "Opening device %u (box 192.168.201.%u, host 192.168.201.%d)\n",
-                 static_cast<unsigned>(options_.device), static_cast<unsigned>(130 + options_.device),
-                 static_cast<int>(options_.hostOctet));
-    std::fflush(out_);
-    deviceOpen_ = check("ZxOpenDev", "0, " + device + ", " + std::to_string(options_.hostOctet),
-                        ZxOpenDev(0, options_.device, options_.hostOctet));
-    if (!deviceOpen_) {
-        return false;
+    return openAndInitialise() && configureModules() && startSaving() && !ZxConsole::stopRequested();
+}
+
+bool ZxCollectSession::openAndInitialise() {
+    const Clock::time_point started = Clock::now();
+    for (std::uint32_t device : options_.devices) {
+        std::fprintf(out_, "Opening device %u (box 192.168.201.%u, host 192.168.201.%d)\n",
+                     static_cast<unsigned>(device), static_cast<unsigned>(130 + device),
+                     static_cast<int>(options_.hostOctet));
+        std::fflush(out_);
+        if (!check("ZxOpenDev", "0, " + std::to_string(device) + ", " + std::to_string(options_.hostOctet),
+                   ZxOpenDev(0, device, options_.hostOctet))) {
+            return false;
+        }
+        openDevices_.push_back(device);
     }
     for (const ZxChannelRequest& request : options_.channels) {
-        const std::string channel = std::to_string(request.channel);
+        const std::string where = std::to_string(request.device) + ", " + std::to_string(request.channel);
         const std::string rate = std::to_string(request.bitRate);
         const bool opened =
             request.canFd
-                ? check("ZxInitCANFD",
-                        device + ", " + channel + ", " + rate + ", " + std::to_string(request.dataBitRate),
-                        ZxInitCANFD(options_.device, request.channel, request.bitRate, request.dataBitRate))
-                : check("ZxInitCAN", device + ", " + channel + ", " + rate,
-                        ZxInitCAN(options_.device, request.channel, request.bitRate));
+                ? check("ZxInitCANFD", where + ", " + rate + ", " + std::to_string(request.dataBitRate),
+                        ZxInitCANFD(request.device, request.channel, request.bitRate, request.dataBitRate))
+                : check("ZxInitCAN", where + ", " + rate,
+                        ZxInitCAN(request.device, request.channel, request.bitRate));
         if (!opened) {
             return false;
         }
-        initialisedChannels_.push_back(request.channel);
+        initialisedSlots_.push_back({request.device, request.channel});
     }
+    std::fprintf(out_, "Opened %zu device(s) and initialised %zu channel(s) in %lld ms\n",
+                 openDevices_.size(), initialisedSlots_.size(), millisecondsSince(started));
+    std::fflush(out_);
     for (const ZxTerminalResistorRequest& request : options_.terminalResistors) {
         if (!check("ZxSetTerminalResistorCAN",
-                   device + ", " + std::to_string(request.channel) + (request.on ? ", 1" : ", 0"),
-                   ZxSetTerminalResistorCAN(options_.device, request.channel, request.on ? 1 : 0))) {
+                   std::to_string(request.device) + ", " + std::to_string(request.channel) +
+                       (request.on ? ", 1" : ", 0"),
+                   ZxSetTerminalResistorCAN(request.device, request.channel, request.on ? 1 : 0))) {
             return false;
         }
     }
+    return true;
+}
+
+bool ZxCollectSession::configureModules() {
     for (const ZxFrequencyRequest& request : options_.frequencies) {
-        for (std::uint32_t channel : channels_) {
+        for (const ZxSlot& slot : slots_) {
             if (ZxConsole::stopRequested()) {
                 return false;
             }
-            std::fprintf(out_, "Setting module %s on CAN%u to %d Hz\n", hex(request.moduleId).c_str(),
-                         static_cast<unsigned>(channel), static_cast<int>(request.hertz));
+            std::fprintf(out_, "Setting module %s on %s to %d Hz\n", hex(request.moduleId).c_str(),
+                         labelOf(slot.device, slot.channel).c_str(), static_cast<int>(request.hertz));
             std::fflush(out_);
             if (!check("ZxSetModuleSamplingFrequency",
-                       device + ", " + std::to_string(channel) + ", " + hex(request.moduleId) + ", " +
-                           std::to_string(request.hertz),
-                       ZxSetModuleSamplingFrequency(options_.device, channel, request.moduleId,
+                       std::to_string(slot.device) + ", " + std::to_string(slot.channel) + ", " +
+                           hex(request.moduleId) + ", " + std::to_string(request.hertz),
+                       ZxSetModuleSamplingFrequency(slot.device, slot.channel, request.moduleId,
                                                     request.hertz))) {
                 return false;
             }
         }
     }
-    if (!options_.saveRoot.empty()) {
-        for (std::uint32_t channel : channels_) {
-            const std::string folder = saveFolderOf(channel);
-            if (!check("ZxStartSaveFile", device + ", " + std::to_string(channel) + ", " + folder,
-                       ZxStartSaveFile(options_.device, channel, folder.c_str(),
-                                       options_.mapping.text().c_str(), options_.fileSizeMB))) {
-                return false;
-            }
-            savingChannels_.push_back(channel);
-        }
+    return true;
+}
+
+bool ZxCollectSession::startSaving() {
+    if (options_.saveRoot.empty()) {
+        return true;
     }
-    return !ZxConsole::stopRequested();
+    printProcessFigures("Before saving");
+    const Clock::time_point started = Clock::now();
+    for (const ZxSlot& slot : slots_) {
+        const std::string folder = saveFolderOf(slot);
+        if (!check("ZxStartSaveFile",
+                   std::to_string(slot.device) + ", " + std::to_string(slot.channel) + ", " + folder,
+                   ZxStartSaveFile(slot.device, slot.channel, folder.c_str(), options_.mapping.text().c_str(),
+                                   options_.fileSizeMB))) {
+            return false;
+        }
+        savingSlots_.push_back(slot);
+    }
+    const long long milliseconds = millisecondsSince(started);
+    printProcessFigures(("After starting saving on " + std::to_string(savingSlots_.size()) +
+                         " channel(s) in " + std::to_string(milliseconds) + " ms")
+                            .c_str());
+    return true;
 }
 
 void ZxCollectSession::readUntilStopped() {
-    using Clock = ZxProgressLine::Clock;
-    const bool saving = !savingChannels_.empty();
-    ZxProgressLine progress(out_, ZxConsole::outputIsTerminal(), channels_, saving);
+    const bool saving = !savingSlots_.empty();
+    ZxProgressLine progress(out_, ZxConsole::outputIsTerminal(), slots_, severalDevices_, saving);
     const Clock::time_point start = Clock::now();
     const bool timed = options_.durationSeconds > 0.0;
     const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(
@@ -180,25 +230,28 @@ void ZxCollectSession::readUntilStopped() {
     bool failed = false;
     while (!failed && !ZxConsole::stopRequested()) {
         bool gotRecords = false;
-        for (std::size_t slot = 0; slot < channels_.size() && !failed; ++slot) {
+        for (std::size_t slot = 0; slot < slots_.size() && !failed; ++slot) {
+            const ZxSlot& where = slots_[slot];
             const std::int32_t count =
-                ZxReadBuffer(options_.device, channels_[slot], records_.data(), kReadCapacity);
+                ZxReadBuffer(where.device, where.channel, records_.data(), kReadCapacity);
             if (count > 0) {
                 statistics_.add(slot, records_.data(), count, saving);
                 gotRecords = true;
             } else if (count != ZX_ERR_NO_DATA) {
                 progress.finish();
                 failed = !check("ZxReadBuffer",
-                                std::to_string(options_.device) + ", " + std::to_string(channels_[slot]) +
-                                    ", " + std::to_string(kReadCapacity),
+                                std::to_string(where.device) + ", " + std::to_string(where.channel) + ", " +
+                                    std::to_string(kReadCapacity),
                                 count);
             }
         }
+        // Shown before the time check, so a run whose first reads outlast it (a backlog
+        // after a slow start) still shows a line.
         const Clock::time_point now = Clock::now();
+        progress.update(now, statistics_);
         if (timed && now >= end) {
             break;
         }
-        progress.update(now, statistics_);
         if (!gotRecords) {
             std::this_thread::sleep_for(kIdleWait);
         }
@@ -211,19 +264,25 @@ void ZxCollectSession::readUntilStopped() {
 }
 
 void ZxCollectSession::shutDown() {
-    const std::string device = std::to_string(options_.device);
-    for (std::uint32_t channel : savingChannels_) {
-        check("ZxStopSaveFile", device + ", " + std::to_string(channel),
-              ZxStopSaveFile(options_.device, channel));
+    const Clock::time_point started = Clock::now();
+    const bool anything = !savingSlots_.empty() || !initialisedSlots_.empty() || !openDevices_.empty();
+    for (const ZxSlot& slot : savingSlots_) {
+        check("ZxStopSaveFile", std::to_string(slot.device) + ", " + std::to_string(slot.channel),
+              ZxStopSaveFile(slot.device, slot.channel));
     }
-    savingChannels_.clear();
-    for (std::uint32_t channel : initialisedChannels_) {
-        check("ZxResetCAN", device + ", " + std::to_string(channel), ZxResetCAN(options_.device, channel));
+    savingSlots_.clear();
+    for (const ZxSlot& slot : initialisedSlots_) {
+        check("ZxResetCAN", std::to_string(slot.device) + ", " + std::to_string(slot.channel),
+              ZxResetCAN(slot.device, slot.channel));
     }
-    initialisedChannels_.clear();
-    if (deviceOpen_) {
-        check("ZxCloseDev", device, ZxCloseDev(options_.device));
-        deviceOpen_ = false;
+    initialisedSlots_.clear();
+    for (std::uint32_t device : openDevices_) {
+        check("ZxCloseDev", std::to_string(device), ZxCloseDev(device));
+    }
+    openDevices_.clear();
+    if (anything) {
+        std::fprintf(out_, "Stopped saving, reset the channels and closed the device(s) in %lld ms\n",
+                     millisecondsSince(started));
     }
     if (logOpen_) {
         check("ZxCloseLog", "", ZxCloseLog());
@@ -232,16 +291,46 @@ void ZxCollectSession::shutDown() {
 }
 
 void ZxCollectSession::printSummary(double seconds) {
+    const bool saving = !options_.saveRoot.empty();
     std::fprintf(out_, "Summary after %.1f s\nRecords read: %llu\n", seconds,
                  static_cast<unsigned long long>(statistics_.totalRecords()));
-    std::fprintf(out_, "Records per CAN identifier:\n");
-    for (const auto& [channelAndId, records] : statistics_.perIdentifier()) {
-        const std::string name = options_.mapping.nameOf(channelAndId.second);
-        std::fprintf(out_, "  CAN%u %s %s: %llu\n", static_cast<unsigned>(channelAndId.first),
-                     hex(channelAndId.second).c_str(), name.empty() ? "(not mapped)" : name.c_str(),
-                     static_cast<unsigned long long>(records));
+    if (slots_.size() > 1) {
+        std::fprintf(out_, "Records per %s:\n", severalDevices_ ? "device and channel" : "channel");
+        std::uint64_t deviceRecords = 0;
+        std::uint64_t deviceSamples = 0;
+        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+            const ZxSlot& where = slots_[slot];
+            std::fprintf(out_, "  %s: %llu records", labelOf(where.device, where.channel).c_str(),
+                         static_cast<unsigned long long>(statistics_.recordsOf(slot)));
+            if (saving) {
+                std::fprintf(out_, ", %llu samples saved",
+                             static_cast<unsigned long long>(statistics_.samplesSavedOf(slot)));
+            }
+            std::fputc('\n', out_);
+            deviceRecords += statistics_.recordsOf(slot);
+            deviceSamples += statistics_.samplesSavedOf(slot);
+            const bool lastOfDevice = slot + 1 == slots_.size() || slots_[slot + 1].device != where.device;
+            if (severalDevices_ && lastOfDevice) {
+                std::fprintf(out_, "  DEV%u total: %llu records", static_cast<unsigned>(where.device),
+                             static_cast<unsigned long long>(deviceRecords));
+                if (saving) {
+                    std::fprintf(out_, ", %llu samples saved",
+                                 static_cast<unsigned long long>(deviceSamples));
+                }
+                std::fputc('\n', out_);
+                deviceRecords = 0;
+                deviceSamples = 0;
+            }
+        }
     }
-    if (!options_.saveRoot.empty()) {
+    std::fprintf(out_, "Records per CAN identifier:\n");
+    for (const auto& [slotAndId, records] : statistics_.perIdentifier()) {
+        const auto& [device, channel, canId] = slotAndId;
+        const std::string name = options_.mapping.nameOf(canId);
+        std::fprintf(out_, "  %s %s %s: %llu\n", labelOf(device, channel).c_str(), hex(canId).c_str(),
+                     name.empty() ? "(not mapped)" : name.c_str(), static_cast<unsigned long long>(records));
+    }
+    if (saving) {
         std::fprintf(out_, "Samples saved: %llu\n",
                      static_cast<unsigned long long>(statistics_.samplesSaved()));
     }

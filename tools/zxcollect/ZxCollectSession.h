@@ -1,4 +1,4 @@
-// One run of zxcollect: opens the box, configures the channels and modules, reads
+// One run of zxcollect: opens the boxes, configures their channels and modules, reads
 // and saves until the time is up or Ctrl-C, closes everything and prints a summary.
 #pragma once
 
@@ -25,23 +25,30 @@ private:
     // Records a call's result; false (with a message) for a failure.
     bool check(const char* call, const std::string& arguments, std::int32_t result);
     bool setUp();
+    bool openAndInitialise();
+    bool configureModules();
+    bool startSaving();
     void readUntilStopped();
     void shutDown();
     void printSummary(double seconds);
-    std::string saveFolderOf(std::uint32_t channel) const;
+    void printProcessFigures(const char* when);
+    std::string saveFolderOf(const ZxSlot& slot) const;
+    // "CAN<ch>" with one box, "DEV<dev> CAN<ch>" with several.
+    std::string labelOf(std::uint32_t device, std::uint32_t channel) const;
 
     const ZxCollectOptions& options_;
     std::FILE* out_;
     std::FILE* err_;
-    std::vector<std::uint32_t> channels_;
+    std::vector<ZxSlot> slots_;
+    bool severalDevices_;
     ZxCollectStatistics statistics_;
     // Reused for every read: no allocation per batch.
     std::vector<ZxCollectData> records_;
 
     bool logOpen_ = false;
-    bool deviceOpen_ = false;
-    std::vector<std::uint32_t> initialisedChannels_;
-    std::vector<std::uint32_t> savingChannels_;
+    std::vector<std::uint32_t> openDevices_;
+    std::vector<ZxSlot> initialisedSlots_;
+    std::vector<ZxSlot> savingSlots_;
     // (call, code) -> how often it failed.
     std::map<std::pair<std::string, std::int32_t>, int> failures_;
 };

@@ -4,12 +4,24 @@ namespace {
 
 constexpr std::chrono::milliseconds kTerminalInterval{250};
 constexpr std::chrono::milliseconds kPlainInterval{1000};
+// Up to this many channels each gets its own rate; beyond, each box gets one.
+constexpr std::size_t kMostChannelsShown = 8;
 
 } // namespace
 
-ZxProgressLine::ZxProgressLine(std::FILE* out, bool terminal, const std::vector<std::uint32_t>& channels,
-                               bool saving)
-    : out_(out), terminal_(terminal), channels_(channels), saving_(saving), lastRecords_(channels.size(), 0) {
+ZxProgressLine::ZxProgressLine(std::FILE* out, bool terminal, const std::vector<ZxSlot>& slots,
+                               bool severalDevices, bool saving)
+    : out_(out), terminal_(terminal), saving_(saving) {
+    const bool perChannel = slots.size() <= kMostChannelsShown;
+    for (std::size_t slot = 0; slot < slots.size(); ++slot) {
+        const std::string device = "DEV" + std::to_string(slots[slot].device);
+        const std::string channel = "CAN" + std::to_string(slots[slot].channel);
+        const std::string label = !perChannel ? device : severalDevices ? device + " " + channel : channel;
+        if (groups_.empty() || groups_.back().label != label) {
+            groups_.push_back({label, {}, 0});
+        }
+        groups_.back().slots.push_back(slot);
+    }
 }
 
 void ZxProgressLine::start(Clock::time_point now) {
@@ -27,11 +39,14 @@ void ZxProgressLine::update(Clock::time_point now, const ZxCollectStatistics& st
 
     char part[96];
     line_.clear();
-    for (std::size_t slot = 0; slot < channels_.size(); ++slot) {
-        const std::uint64_t records = statistics.recordsOf(slot);
-        const double rate = static_cast<double>(records - lastRecords_[slot]) / interval;
-        lastRecords_[slot] = records;
-        std::snprintf(part, sizeof part, "CAN%u %.0f rec/s  ", static_cast<unsigned>(channels_[slot]), rate);
+    for (Group& group : groups_) {
+        std::uint64_t records = 0;
+        for (std::size_t slot : group.slots) {
+            records += statistics.recordsOf(slot);
+        }
+        const double rate = static_cast<double>(records - group.lastRecords) / interval;
+        group.lastRecords = records;
+        std::snprintf(part, sizeof part, "%s %.0f rec/s  ", group.label.c_str(), rate);
         line_ += part;
     }
     std::snprintf(part, sizeof part, "| %llu records",

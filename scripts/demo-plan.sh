@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The whole address plan on one host: 16 simulated boxes (devices 0..15) with 8 CAN FD
+# channels each, every channel saving the four default module identifiers, for a few
+# seconds. Prints the figures of the run: time to open the boxes and initialise the
+# channels, resident memory and threads before and after saving starts, records read
+# and samples saved, the time to stop saving and close everything, and CPU time.
+#   scripts/demo-plan.sh [seconds]   (ZX_BUILD_DIR picks the build folder, default build;
+#                                     ZX_PLAN_DEVICES the boxes, default 0-15)
+# Everything that talks to 192.168.201.x runs inside scripts/netns-run.sh. The CSV files
+# are written below a temporary folder that is removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-5}
+build=${ZX_BUILD_DIR:-build}
+devices=${ZX_PLAN_DEVICES:-0-15}
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+ninja -C "$build" zxcollect vci-sim >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# vci-sim wants the boxes as a list.
+first=${devices%-*} last=${devices#*-}
+sim_devices=$(seq -s, "$first" "$last")
+channels=()
+for channel in 0 1 2 3 4 5 6 7; do
+  channels+=(--channel "$channel:canfd:500000:2000000")
+done
+echo "==> boxes $devices x 8 CAN FD channels, saving 4 identifiers each, for $seconds s"
+
+scripts/netns-run.sh bash -c '
+  set -euo pipefail
+  build=$1 work=$2 seconds=$3 sim_devices=$4 devices=$5
+  shift 5
+  "$build/tools/vci-sim/vci-sim" --devices "$sim_devices" >"$work/vci-sim.txt" 2>&1 &
+  sim=$!
+  trap "kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true" EXIT
+  for _ in $(seq 100); do
+    grep -q "vci-sim ready" "$work/vci-sim.txt" && break
+    kill -0 "$sim" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q "vci-sim ready" "$work/vci-sim.txt" || { cat "$work/vci-sim.txt" >&2; exit 1; }
+  TIMEFORMAT="CPU of zxcollect: %U s user, %S s system over %R s"
+  status=0
+  { time "$build/tools/zxcollect/zxcollect" --device "$devices" "$@" --save "$work/csv" \
+      --duration "$seconds" --log "$work/zxcollector.log" >"$work/zxcollect.txt" 2>"$work/errors.txt"; } \
+    2>"$work/time.txt" || status=$?
+  cat "$work/errors.txt" >&2
+  exit $status
+' demo-plan "$build" "$work" "$seconds" "$sim_devices" "$devices" "${channels[@]}" || {
+  echo "demo-plan: zxcollect failed" >&2
+  tail -n 30 "$work/zxcollect.txt" >&2 || true
+  exit 1
+}
+
+out=$work/zxcollect.txt
+cp "$out" /tmp/zx-demo-plan-last.txt 2>/dev/null || true
+grep -E '^(Opened|Before saving|After starting saving|Stopped saving)' "$out"
+grep -E ' rec/s ' "$out" | tail -n 1 | sed 's/^/last progress line: /' || true
+grep -E '^(Summary after|Records read|Samples saved|CSV files written|Failures)' "$out"
+grep -E "^  DEV[0-9]+ total" "$out" | head -n 2 || true
+cat "$work/time.txt"
