@@ -93,6 +93,9 @@ int KvVciDevice::openCan(int channel) {
         return ZX_ERR_NOT_CONNECTED;
     }
     const int index = deviceIndex();
+    if (index == -1) {
+        return ZX_ERR_NOT_CONNECTED; // closed by another thread since the check above
+    }
     const std::vector<int> channels = store_->getChannelIndices(index, kVciProtocolIdCan, channel);
     if (channels.empty()) {
         return ZX_ERR_UNKNOWN_CHANNEL;
