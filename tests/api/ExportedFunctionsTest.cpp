@@ -116,8 +116,8 @@ TEST_F(QuietSimulatorTest, OutOfRangeIndicesAreRefusedAtFullWidthWithoutTouching
         {"ZxReadBuffer(0, 0x100)", [&] { return ZxReadBuffer(0, 0x100, records, 4); }, ZX_ERR_NO_READER},
         {"ZxReadBuffer(0x100, 0)", [&] { return ZxReadBuffer(0x100, 0, records, 4); }, ZX_ERR_NO_READER},
         {"ZxClearBuffer(0x100, 0)", [] { return ZxClearBuffer(0x100, 0); }, ZX_ERR_NO_READER},
-        {"ZxStartSaveFile(0, 0x100)", [&] { return ZxStartSaveFile(0, 0x100, root.c_str(), "0x101,T\n", 10); },
-         ZX_ERR_NO_READER},
+        {"ZxStartSaveFile(0, 0x100)",
+         [&] { return ZxStartSaveFile(0, 0x100, root.c_str(), "0x101,T\n", 10); }, ZX_ERR_NO_READER},
         {"ZxStopSaveFile(0x100, 0)", [] { return ZxStopSaveFile(0x100, 0); }, ZX_ERR_NO_READER},
         {"ZxStopSaveFile(0, 0x100)", [] { return ZxStopSaveFile(0, 0x100); }, ZX_ERR_NO_READER},
     };
