@@ -1,8 +1,10 @@
-// The thirteen exported functions. Each is a thin router into the process-wide
-// objects; validation lives in the objects they call.
+// The thirteen exported functions. Each checks the host's device and channel indices
+// at full width, then routes into the process-wide objects; nothing thrown below
+// reaches the host.
 #include "zxcollector_api.h"
 
 #include "api/ZxLibrary.h"
+#include "api/common/ZxLog.h"
 #include "collector/ZxCollectorManager.h"
 #include "vci/config/KvVciChannelConfig.h"
 #include "vci/config/KvVciConfigStore.h"
@@ -11,10 +13,49 @@
 
 #include <QString>
 
+#include <exception>
+#include <memory>
+
 namespace {
 
 constexpr std::uint32_t kProtocolCan = 1;
 constexpr std::uint32_t kAllDevices = 0xFFFFFFFFu;
+
+// The codes a host gets for an index that names no device or channel.
+constexpr std::int32_t kNoSuchChannel = -1;
+constexpr std::int32_t kNoSuchModuleTarget = ZX_ERR_MODULE_COMPLETE;
+
+bool isDevice(std::uint32_t deviceIndex) {
+    return deviceIndex <= KvVciConfigStore::kMaxDeviceIndex;
+}
+
+bool isCanChannel(std::uint32_t deviceIndex, std::uint32_t channelIndex) {
+    if (!isDevice(deviceIndex)) {
+        return false;
+    }
+    const int count = KvVciConfigStore::instance().getCanChannelCount(static_cast<int>(deviceIndex));
+    return count > 0 && channelIndex < static_cast<std::uint32_t>(count);
+}
+
+// Runs one export's work: an exception (a thread that cannot start, memory running
+// out) is logged naming the call and becomes the call's failure code. What the work
+// had made is undone by the owners unwinding on the way out.
+template <typename Work> std::int32_t guarded(const char* call, std::int32_t failure, Work&& work) noexcept {
+    try {
+        return work();
+    } catch (const std::exception& error) {
+        try {
+            zxLog(ZxLevel::Error, "{} failed: {}", call, error.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            zxLog(ZxLevel::Error, "{} failed: unknown exception", call);
+        } catch (...) {
+        }
+    }
+    return failure;
+}
 
 bool isHostOctet(std::int32_t octet) {
     return octet >= 1 && octet <= 254;
@@ -39,7 +80,13 @@ std::int32_t initCanChannel(std::uint32_t deviceIndex, std::uint32_t channelInde
         return opened;
     }
     // An existing reader is kept; the manager only reports it in the log.
-    ZxCollectorManager::instance().createReader(deviceIndex, channelIndex);
+    try {
+        ZxCollectorManager::instance().createReader(deviceIndex, channelIndex);
+    } catch (...) {
+        // A channel that streams into no reader is of no use to the host.
+        KvVciDeviceManager::instance().closeCanChannel(deviceIndex, channelIndex);
+        throw;
+    }
     return ZX_OK;
 }
 
@@ -49,81 +96,146 @@ extern "C" {
 
 ZX_EXPORT std::int32_t ZX_CALL ZxOpenLog(const char* logPath, std::int32_t minLevel, std::int32_t fileSizeMB,
                                          std::int32_t fileCount) {
-    return ZxLibrary::openLog(logPath, minLevel, fileSizeMB, fileCount);
+    return guarded("ZxOpenLog", ZX_ERR_LOG_START,
+                   [&] { return ZxLibrary::openLog(logPath, minLevel, fileSizeMB, fileCount); });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxCloseLog(void) {
-    return ZxLibrary::closeLog();
+    return guarded("ZxCloseLog", ZX_ERR_LOG_START, [] { return ZxLibrary::closeLog(); });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxOpenDev(std::uint32_t /*reserved*/, std::uint32_t deviceIndex,
                                          std::int32_t hostOctet) {
-    if (isHostOctet(hostOctet)) {
-        KvVciConfigStore::instance().setDeviceAddress(static_cast<int>(deviceIndex),
-                                                      QString("192.168.201.%1").arg(hostOctet));
+    if (!isDevice(deviceIndex) && deviceIndex != kAllDevices) {
+        return ZX_ERR_OPEN_DEVICE;
     }
-    return KvVciDeviceManager::instance().openDevice(deviceIndex);
+    return guarded("ZxOpenDev", ZX_ERR_OPEN_DEVICE, [&] {
+        if (isHostOctet(hostOctet)) {
+            KvVciConfigStore::instance().setDeviceAddress(static_cast<int>(deviceIndex),
+                                                          QString("192.168.201.%1").arg(hostOctet));
+        }
+        return KvVciDeviceManager::instance().openDevice(deviceIndex);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxCloseDev(std::uint32_t deviceIndex) {
-    if (deviceIndex == kAllDevices) {
-        ZxCollectorManager::instance().closeAllReaders();
-        return KvVciDeviceManager::instance().closeAllDevices();
+    if (!isDevice(deviceIndex) && deviceIndex != kAllDevices) {
+        return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    ZxCollectorManager::instance().closeDeviceReaders(deviceIndex);
-    return KvVciDeviceManager::instance().closeDevice(static_cast<int>(deviceIndex));
+    return guarded("ZxCloseDev", ZX_ERR_CLOSE_CAN, [&] {
+        if (deviceIndex == kAllDevices) {
+            ZxCollectorManager::instance().closeAllReaders();
+            return KvVciDeviceManager::instance().closeAllDevices();
+        }
+        ZxCollectorManager::instance().closeDeviceReaders(deviceIndex);
+        return KvVciDeviceManager::instance().closeDevice(static_cast<std::int32_t>(deviceIndex));
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxInitCAN(std::uint32_t deviceIndex, std::uint32_t channelIndex,
                                          std::uint32_t bitRate) {
-    return initCanChannel(deviceIndex, channelIndex, QStringLiteral("CAN"), bitRate, nullptr);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_CHANNEL_CONFIG;
+    }
+    return guarded("ZxInitCAN", ZX_ERR_OPEN_CAN, [&] {
+        return initCanChannel(deviceIndex, channelIndex, QStringLiteral("CAN"), bitRate, nullptr);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxInitCANFD(std::uint32_t deviceIndex, std::uint32_t channelIndex,
                                            std::uint32_t bitRate, std::uint32_t dataBitRate) {
-    return initCanChannel(deviceIndex, channelIndex, QStringLiteral("CANFD"), bitRate, &dataBitRate);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_CHANNEL_CONFIG;
+    }
+    return guarded("ZxInitCANFD", ZX_ERR_OPEN_CAN, [&] {
+        return initCanChannel(deviceIndex, channelIndex, QStringLiteral("CANFD"), bitRate, &dataBitRate);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxResetCAN(std::uint32_t deviceIndex, std::uint32_t channelIndex) {
-    ZxCollectorManager::instance().resetReader(deviceIndex, channelIndex);
-    return KvVciDeviceManager::instance().closeCanChannel(deviceIndex, channelIndex);
+    if (!isDevice(deviceIndex)) {
+        return ZX_ERR_DEVICE_NOT_OPEN;
+    }
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_UNKNOWN_CHANNEL;
+    }
+    return guarded("ZxResetCAN", ZX_ERR_CLOSE_CAN, [&] {
+        ZxCollectorManager::instance().resetReader(deviceIndex, channelIndex);
+        return KvVciDeviceManager::instance().closeCanChannel(deviceIndex, channelIndex);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxSetTerminalResistorCAN(std::uint32_t deviceIndex, std::uint32_t channelIndex,
                                                         std::int32_t enable) {
-    KvVciDevice* device = KvVciDeviceManager::instance().findDevice(deviceIndex);
-    if (device == nullptr) {
+    if (!isDevice(deviceIndex)) {
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    // Only exactly 1 switches the resistor on; 0, 2 and every other value switch it off.
-    return device->setTerminalResistor(static_cast<int>(channelIndex), enable == 1);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return kNoSuchChannel;
+    }
+    return guarded("ZxSetTerminalResistorCAN", ZX_ERR_TERMINAL_RESISTOR, [&] {
+        // Held for the whole request: a concurrent close cannot free it under us.
+        const std::shared_ptr<KvVciDevice> device = KvVciDeviceManager::instance().findDevice(deviceIndex);
+        if (!device) {
+            return static_cast<std::int32_t>(ZX_ERR_DEVICE_NOT_OPEN);
+        }
+        // Only exactly 1 switches the resistor on; 0, 2 and every other value switch it off.
+        return static_cast<std::int32_t>(
+            device->setTerminalResistor(static_cast<int>(channelIndex), enable == 1));
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxSetModuleSamplingFrequency(std::uint32_t deviceIndex,
                                                             std::uint32_t channelIndex,
                                                             std::uint32_t moduleId, std::int32_t frequency) {
-    return ZxCollectorManager::instance().setModuleSamplingFrequency(
-        deviceIndex, channelIndex, moduleId, static_cast<std::uint16_t>(frequency & 0xFFFF));
+    if (!isDevice(deviceIndex)) {
+        return kNoSuchModuleTarget;
+    }
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return kNoSuchChannel;
+    }
+    return guarded("ZxSetModuleSamplingFrequency", ZX_ERR_MODULE_TIMEOUT, [&] {
+        return ZxCollectorManager::instance().setModuleSamplingFrequency(
+            deviceIndex, channelIndex, moduleId, static_cast<std::uint16_t>(frequency & 0xFFFF));
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxReadBuffer(std::uint32_t deviceIndex, std::uint32_t channelIndex,
                                             ZxCollectData* records, std::int32_t capacity) {
-    return ZxCollectorManager::instance().readBuffer(deviceIndex, channelIndex, records, capacity);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_READER;
+    }
+    return guarded("ZxReadBuffer", ZX_ERR_NO_DATA, [&] {
+        return ZxCollectorManager::instance().readBuffer(deviceIndex, channelIndex, records, capacity);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxClearBuffer(std::uint32_t deviceIndex, std::uint32_t channelIndex) {
-    return ZxCollectorManager::instance().clearBuffer(deviceIndex, channelIndex);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_READER;
+    }
+    return guarded("ZxClearBuffer", ZX_ERR_UNKNOWN_CHANNEL,
+                   [&] { return ZxCollectorManager::instance().clearBuffer(deviceIndex, channelIndex); });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxStartSaveFile(std::uint32_t deviceIndex, std::uint32_t channelIndex,
                                                const char* rootDirectory, const char* idMapping,
                                                std::int32_t maxFileSizeMB) {
-    return ZxCollectorManager::instance().startSaveFile(deviceIndex, channelIndex, rootDirectory, idMapping,
-                                                        maxFileSizeMB);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_READER;
+    }
+    return guarded("ZxStartSaveFile", ZX_ERR_SAVE_EXCEPTION, [&] {
+        return ZxCollectorManager::instance().startSaveFile(deviceIndex, channelIndex, rootDirectory,
+                                                            idMapping, maxFileSizeMB);
+    });
 }
 
 ZX_EXPORT std::int32_t ZX_CALL ZxStopSaveFile(std::uint32_t deviceIndex, std::uint32_t channelIndex) {
-    return ZxCollectorManager::instance().stopSaveFile(deviceIndex, channelIndex);
+    if (!isCanChannel(deviceIndex, channelIndex)) {
+        return ZX_ERR_NO_READER;
+    }
+    return guarded("ZxStopSaveFile", ZX_ERR_SAVE_EXCEPTION,
+                   [&] { return ZxCollectorManager::instance().stopSaveFile(deviceIndex, channelIndex); });
 }
 
 } // extern "C"

@@ -87,8 +87,9 @@ std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::u
 }
 
 std::int32_t KvCollectorDevice::requestModule(const _KvVciCanDataType& frame, std::int32_t timeoutMs) {
-    KvVciDevice* device = getDevice();
-    if (device == nullptr) {
+    // Held for the whole request: a concurrent close may close the device but not free it.
+    const std::shared_ptr<KvVciDevice> device = getDevice();
+    if (!device) {
         zxLog(ZxLevel::Error, "Get Device{} handle failed!", config_.deviceIndex);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
@@ -161,6 +162,6 @@ bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
 }
 
-KvVciDevice* KvCollectorDevice::getDevice() {
+std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice() {
     return deviceManager_.findDevice(config_.deviceIndex);
 }

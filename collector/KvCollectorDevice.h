@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 class KvVciDevice;
@@ -54,7 +55,7 @@ public:
     // True when the record's first data byte is the expected response (0x50 or 0x6E).
     bool isModuleReply(const _KvVciCanDataType& record);
     // The configured target device, or null when it is not open.
-    KvVciDevice* getDevice();
+    std::shared_ptr<KvVciDevice> getDevice();
 
 signals:
     void devicesCleared();

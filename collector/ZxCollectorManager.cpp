@@ -20,46 +20,48 @@ ZxCollectorManager::ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDev
 }
 
 ZxCollectorManager::~ZxCollectorManager() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ReaderTable readers = takeReaders([](std::uint16_t) { return true; });
-        readers.clear();
-    }
+    retireReaders([](ReaderKey) { return true; });
     zxLog(ZxLevel::Info, "ZORVEX collector destroyed");
 }
 
-template <typename Predicate>
-ZxCollectorManager::ReaderTable ZxCollectorManager::takeReaders(Predicate matches) {
+template <typename Predicate> void ZxCollectorManager::retireReaders(Predicate matches) {
     ReaderTable taken;
-    std::unique_lock<std::shared_mutex> table(tableLock_);
-    for (auto it = readers_.begin(); it != readers_.end();) {
-        if (matches(it->first)) {
-            auto next = std::next(it);
-            taken.insert(readers_.extract(it));
-            it = next;
-        } else {
-            ++it;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::shared_mutex> table(tableLock_);
+        for (auto it = readers_.begin(); it != readers_.end();) {
+            if (matches(it->first)) {
+                auto next = std::next(it);
+                taken.insert(readers_.extract(it));
+                it = next;
+            } else {
+                ++it;
+            }
         }
     }
-    return taken;
+    // A host thread may still be inside one of them; it keeps that reader alive until
+    // it returns. Their saving stops here all the same.
+    for (auto& entry : taken) {
+        entry.second->retire();
+    }
 }
 
-ZxCollectorReader* ZxCollectorManager::lookUp(std::uint16_t key) const {
+std::shared_ptr<ZxCollectorReader> ZxCollectorManager::lookUp(ReaderKey key) const {
     std::shared_lock<std::shared_mutex> table(tableLock_);
     const auto it = readers_.find(key);
-    return it == readers_.end() ? nullptr : it->second.get();
+    return it == readers_.end() ? nullptr : it->second;
 }
 
 std::int32_t ZxCollectorManager::createReader(std::uint32_t device, std::uint32_t channel) {
-    const std::uint16_t key = readerKey(device, channel);
+    const ReaderKey key = readerKey(device, channel);
     std::lock_guard<std::mutex> lock(mutex_);
     if (lookUp(key) != nullptr) {
         zxLog(ZxLevel::Warning, "Reader for DEV {} CH {} already exists.", device, channel);
         return ZX_OK;
     }
-    std::unique_ptr<ZxCollectorReader> reader;
+    std::shared_ptr<ZxCollectorReader> reader;
     try {
-        reader = std::make_unique<ZxCollectorReader>(device, channel);
+        reader = std::make_shared<ZxCollectorReader>(device, channel);
     } catch (const std::exception& error) {
         zxLog(ZxLevel::Error, "Create reader for DEV {} CH {} failed: {}", device, channel, error.what());
         return ZX_ERR_NO_READER;
@@ -72,27 +74,24 @@ std::int32_t ZxCollectorManager::createReader(std::uint32_t device, std::uint32_
 }
 
 std::int32_t ZxCollectorManager::resetReader(std::uint32_t device, std::uint32_t channel) {
-    const std::uint16_t key = readerKey(device, channel);
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Destroyed here, after leaving the table lock: a reader stops its saving first.
-    takeReaders([key](std::uint16_t candidate) { return candidate == key; });
+    const ReaderKey key = readerKey(device, channel);
+    retireReaders([key](ReaderKey candidate) { return candidate == key; });
     return ZX_OK;
 }
 
 std::int32_t ZxCollectorManager::closeDeviceReaders(std::uint32_t device) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    takeReaders([device](std::uint16_t key) { return static_cast<std::uint32_t>(key >> 8) == device; });
+    retireReaders([device](ReaderKey key) { return static_cast<std::uint32_t>(key >> 32) == device; });
     return ZX_OK;
 }
 
 void ZxCollectorManager::closeAllReaders() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    takeReaders([](std::uint16_t) { return true; });
+    retireReaders([](ReaderKey) { return true; });
 }
 
-ZxCollectorReader* ZxCollectorManager::findReader(std::uint32_t device, std::uint32_t channel) {
-    ZxCollectorReader* reader = lookUp(readerKey(device, channel));
-    if (reader == nullptr) {
+std::shared_ptr<ZxCollectorReader> ZxCollectorManager::findReader(std::uint32_t device,
+                                                                  std::uint32_t channel) {
+    std::shared_ptr<ZxCollectorReader> reader = lookUp(readerKey(device, channel));
+    if (!reader) {
         zxLog(ZxLevel::Error, "Operation failed: Reader not found for DEV {} CH {}", device, channel);
     }
     return reader;
@@ -100,16 +99,16 @@ ZxCollectorReader* ZxCollectorManager::findReader(std::uint32_t device, std::uin
 
 std::int32_t ZxCollectorManager::readBuffer(std::uint32_t device, std::uint32_t channel,
                                             ZxCollectData* records, std::int32_t capacity) {
-    ZxCollectorReader* reader = findReader(device, channel);
-    if (reader == nullptr) {
+    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
+    if (!reader) {
         return ZX_ERR_NO_READER;
     }
     return reader->read(records, capacity);
 }
 
 std::int32_t ZxCollectorManager::clearBuffer(std::uint32_t device, std::uint32_t channel) {
-    ZxCollectorReader* reader = findReader(device, channel);
-    if (reader == nullptr) {
+    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
+    if (!reader) {
         return ZX_ERR_NO_READER;
     }
     return reader->clear();
@@ -118,9 +117,8 @@ std::int32_t ZxCollectorManager::clearBuffer(std::uint32_t device, std::uint32_t
 std::int32_t ZxCollectorManager::startSaveFile(std::uint32_t device, std::uint32_t channel,
                                                const char* rootDirectory, const char* idMapping,
                                                std::int32_t maxFileSizeMB) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ZxCollectorReader* reader = findReader(device, channel);
-    if (reader == nullptr) {
+    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
+    if (!reader) {
         return ZX_ERR_NO_READER;
     }
     // A null root directory or a bad identifier is refused here, before the running
@@ -130,13 +128,14 @@ std::int32_t ZxCollectorManager::startSaveFile(std::uint32_t device, std::uint32
     if (prepared != ZX_OK) {
         return prepared;
     }
+    // The reader serialises its own save start and stop, so no lock of this table is
+    // held while the previous save drains.
     return reader->startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
 }
 
 std::int32_t ZxCollectorManager::stopSaveFile(std::uint32_t device, std::uint32_t channel) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ZxCollectorReader* reader = findReader(device, channel);
-    if (reader == nullptr) {
+    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
+    if (!reader) {
         return ZX_ERR_NO_READER;
     }
     return reader->stopFileSave();

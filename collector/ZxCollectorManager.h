@@ -25,9 +25,11 @@ public:
     ZxCollectorManager(const ZxCollectorManager&) = delete;
     ZxCollectorManager& operator=(const ZxCollectorManager&) = delete;
 
-    // Device index in the high byte, channel index in the low byte.
-    static std::uint16_t readerKey(std::uint32_t device, std::uint32_t channel) {
-        return static_cast<std::uint16_t>(device * 256u + channel);
+    // Device index in the high half, channel index in the low half: distinct for
+    // every pair of 32-bit indices.
+    using ReaderKey = std::uint64_t;
+    static ReaderKey readerKey(std::uint32_t device, std::uint32_t channel) {
+        return (static_cast<ReaderKey>(device) << 32) | channel;
     }
 
     // After the channel was opened. 0 also when the reader exists; -1003 on failure.
@@ -37,9 +39,9 @@ public:
     // Before the device is closed: discards the readers of that device. Always 0.
     std::int32_t closeDeviceReaders(std::uint32_t device);
     void closeAllReaders();
-    // Logs and returns null when the channel has no reader. The reader stays valid
-    // until the channel is reset or its device closed.
-    ZxCollectorReader* findReader(std::uint32_t device, std::uint32_t channel);
+    // Logs and returns null when the channel has no reader. The reader handed out
+    // stays alive while the caller holds it, even when the channel is reset meanwhile.
+    std::shared_ptr<ZxCollectorReader> findReader(std::uint32_t device, std::uint32_t channel);
 
     // capacity as the host passed it: 0 or negative is refused with -1.
     std::int32_t readBuffer(std::uint32_t device, std::uint32_t channel, ZxCollectData* records,
@@ -56,21 +58,21 @@ public:
                                             std::uint32_t moduleId, std::uint16_t frequency);
 
 private:
-    using ReaderTable = std::map<std::uint16_t, std::unique_ptr<ZxCollectorReader>>;
+    using ReaderTable = std::map<ReaderKey, std::shared_ptr<ZxCollectorReader>>;
 
-    ZxCollectorReader* lookUp(std::uint16_t key) const;
-    // Takes every reader matching the predicate out of the table; the caller destroys
-    // them (outside tableLock_, under mutex_).
-    template <typename Predicate> ReaderTable takeReaders(Predicate matches);
+    std::shared_ptr<ZxCollectorReader> lookUp(ReaderKey key) const;
+    // Takes every reader matching the predicate out of the table (under mutex_), then
+    // stops their saving outside every lock another channel needs.
+    template <typename Predicate> void retireReaders(Predicate matches);
 
     ZxCollectorConfig& config_;
     KvCollectorDevice& moduleDevice_;
-    // Guards the reader set as a whole: held by create, reset, close and save
-    // start/stop for their whole work, including reader construction and destruction.
+    // Serialises changes of the reader set: held by create (including the reader's
+    // construction) and while reset and close take readers out. Never held while a
+    // save stops, so draining one channel's files holds up no other channel.
     std::mutex mutex_;
     // Guards readers_ (the map itself): taken shared by lookups on the host's reading
-    // threads, exclusively only for the moment of an insertion or removal, so a
-    // lookup never waits for a save stop and never walks a map being changed.
+    // threads, exclusively only for the moment of an insertion or removal.
     mutable std::shared_mutex tableLock_;
     ReaderTable readers_;
     // Guards config_.deviceIndex/channelIndex and the sequence that uses them: two

@@ -4,6 +4,7 @@
 #include "filesave/ZxCollectorFileManager.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciChannelBufferManager.h"
+#include "vci/device/KvVciDevice.h"
 #include "vci/manager/KvVciDeviceManager.h"
 
 #include <algorithm>
@@ -60,12 +61,13 @@ bool ZxCollectorReader::initialize() {
               deviceIndex_, channelIndex_);
         return false;
     }
-    buffers_ = deviceManager_.findChannelBufferManager(deviceIndex_);
-    if (buffers_ == nullptr) {
+    device_ = deviceManager_.findDevice(deviceIndex_);
+    if (!device_) {
         zxLog(ZxLevel::Error, "Failed to initialize: Device buffer manager not found for device {}",
               deviceIndex_);
         return false;
     }
+    buffers_ = &device_->channelBufferManager();
     // Applies to every timestamp the device manager formats from now on.
     deviceManager_.setTimestampDisplayMode(kReaderTimestampMode);
     return true;
@@ -128,7 +130,11 @@ std::int32_t ZxCollectorReader::clear() {
 std::int32_t ZxCollectorReader::startFileSave(const std::string& rootDirectory,
                                               const ZxIdMappingTable& idMapping,
                                               std::uint16_t maxFileSizeMB) {
-    stopFileSave();
+    std::lock_guard<std::mutex> saveLock(saveMutex_);
+    if (retired_) {
+        return ZX_ERR_NO_READER;
+    }
+    stopRunningSave();
     std::unique_ptr<ZxCollectorFileManager> fileManager;
     std::int32_t result = ZX_OK;
     try {
@@ -157,18 +163,29 @@ std::int32_t ZxCollectorReader::startFileSave(const std::string& rootDirectory,
 }
 
 std::int32_t ZxCollectorReader::stopFileSave() {
+    std::lock_guard<std::mutex> saveLock(saveMutex_);
+    stopRunningSave();
+    return ZX_OK;
+}
+
+void ZxCollectorReader::retire() {
+    std::lock_guard<std::mutex> saveLock(saveMutex_);
+    retired_ = true;
+    stopRunningSave();
+}
+
+void ZxCollectorReader::stopRunningSave() {
     std::unique_ptr<ZxCollectorFileManager> fileManager;
     {
         std::lock_guard<std::mutex> lock(fileManagerMutex_);
         fileManager = std::move(fileManager_);
     }
     if (!fileManager) {
-        return ZX_OK;
+        return;
     }
     // Outside the lock: stopping joins the writer threads, and a concurrent read
     // must not wait for that. Everything pushed before the hand-over is written.
     fileManager->stop();
     fileManager.reset();
     zxLog(ZxLevel::Info, "File saving stopped for DEV{} CH{}", deviceIndex_, channelIndex_);
-    return ZX_OK;
 }

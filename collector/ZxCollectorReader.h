@@ -14,6 +14,7 @@
 
 class KvVciChannelBufferManager;
 class KvVciConfigStore;
+class KvVciDevice;
 class KvVciDeviceManager;
 class ZxCollectorFileManager;
 
@@ -49,23 +50,34 @@ public:
                                std::uint16_t maxFileSizeMB);
     // Stops and discards the running save, if any. Always 0.
     std::int32_t stopFileSave();
+    // The reader was taken out of the table: its saving stops (on the calling thread,
+    // whoever else still holds the reader) and no new saving starts on it.
+    void retire();
 
     std::uint32_t deviceIndex() const { return deviceIndex_; }
     std::uint32_t channelIndex() const { return channelIndex_; }
 
 private:
     bool initialize();
+    // Under saveMutex_: takes the file manager out and stops it (drains its backlog).
+    void stopRunningSave();
     void convert(ZxCollectData* records, std::uint32_t count) const;
 
     KvVciConfigStore& store_;
     KvVciDeviceManager& deviceManager_;
-    KvVciChannelBufferManager* buffers_ = nullptr; // borrowed from the device
+    // Keeps the device, and with it buffers_, alive for as long as the reader lives.
+    std::shared_ptr<KvVciDevice> device_;
+    KvVciChannelBufferManager* buffers_ = nullptr; // owned by device_ (or by the caller)
     const std::uint32_t deviceIndex_;
     const std::uint32_t channelIndex_;
     // Guards stagingFrames_: two host threads reading the same channel take turns
     // instead of converting each other's frames. Taken once per read, not per record.
     std::mutex readMutex_;
     std::unique_ptr<_KvVciCanDataType[]> stagingFrames_;
+    // Guards retired_ and the start and stop of saving on this reader: a start and a
+    // stop of the same reader take turns; other readers never wait for them.
+    std::mutex saveMutex_;
+    bool retired_ = false;
     // Guards fileManager_: read holds it only while handing records over, save start
     // and stop while installing or taking out the file manager, so a read never pushes
     // into a file manager that is being destroyed.

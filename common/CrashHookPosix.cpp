@@ -4,6 +4,9 @@
 #include <csignal>
 #include <mutex>
 
+#include <pthread.h>
+#include <unistd.h>
+
 namespace Common {
 
 namespace {
@@ -17,6 +20,42 @@ bool installed = false;
 // Read by the signal handler, so it is an atomic rather than under hookMutex.
 std::atomic<CrashHook::Callback> callback{nullptr};
 
+// The shutdown run by the handler may wait for a lock the failing thread holds; after
+// this long the process ends by its signal all the same.
+constexpr unsigned kHandlerBoundSeconds = 2;
+std::atomic<int> failingSignal{0};
+
+void endByDefaultAction(int signal) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(signal);
+    _exit(128 + signal); // not reached: the default action of every fatal signal ends the process
+}
+
+void onHandlerTooLong(int) {
+    endByDefaultAction(failingSignal.load());
+}
+
+// SIGALRM after the bound, wherever this thread's signal mask stood.
+void armHandlerBound(int signal) {
+    failingSignal.store(signal);
+    struct sigaction watchdog {};
+    watchdog.sa_handler = onHandlerTooLong;
+    sigemptyset(&watchdog.sa_mask);
+    sigaction(SIGALRM, &watchdog, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    alarm(kHandlerBoundSeconds);
+}
+
 int indexOf(int signal) {
     for (int i = 0; i < kSignalCount; ++i) {
         if (kFatalSignals[i] == signal) {
@@ -28,7 +67,9 @@ int indexOf(int signal) {
 
 void onFatalSignal(int signal) {
     if (const CrashHook::Callback run = callback.load()) {
+        armHandlerBound(signal);
         run();
+        alarm(0);
     }
     // Put back what was there before (a previous handler is chained this way) and
     // send the signal again. It stays blocked until this handler returns; then it ends

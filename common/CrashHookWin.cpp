@@ -19,9 +19,43 @@ SignalHandler previousAbort = SIG_DFL;
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> previousFilter{nullptr};
 std::atomic<CrashHook::Callback> callback{nullptr};
 
+// The handler's shutdown may wait for a lock the failing thread holds; after this long
+// the process ends all the same, with the code it was failing with.
+constexpr DWORD kHandlerBoundMs = 2000;
+constexpr UINT kAbortExitCode = 3; // what abort() ends a process with
+
+struct HandlerBound {
+    HANDLE finished;
+    UINT exitCode;
+};
+
+DWORD WINAPI endWhenHandlerTakesTooLong(LPVOID parameter) {
+    const auto* bound = static_cast<const HandlerBound*>(parameter);
+    if (::WaitForSingleObject(bound->finished, kHandlerBoundMs) == WAIT_TIMEOUT) {
+        ::TerminateProcess(::GetCurrentProcess(), bound->exitCode);
+    }
+    return 0;
+}
+
+void runBounded(CrashHook::Callback run, UINT exitCode) {
+    HandlerBound bound{::CreateEventW(nullptr, TRUE, FALSE, nullptr), exitCode};
+    HANDLE watchdog = bound.finished != nullptr
+                          ? ::CreateThread(nullptr, 0, endWhenHandlerTakesTooLong, &bound, 0, nullptr)
+                          : nullptr;
+    run();
+    if (watchdog != nullptr) {
+        ::SetEvent(bound.finished);
+        ::WaitForSingleObject(watchdog, INFINITE);
+        ::CloseHandle(watchdog);
+    }
+    if (bound.finished != nullptr) {
+        ::CloseHandle(bound.finished);
+    }
+}
+
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
     if (const CrashHook::Callback run = callback.load()) {
-        run();
+        runBounded(run, static_cast<UINT>(exception->ExceptionRecord->ExceptionCode));
     }
     // The filter that was there before decides what happens next; without one the
     // system goes on as it would have (error reporting, then the process ends).
@@ -35,7 +69,7 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
 // unhandled-exception filter, only SIGABRT.
 void onAbort(int signal) {
     if (const CrashHook::Callback run = callback.load()) {
-        run();
+        runBounded(run, kAbortExitCode);
     }
     // The runtime resets the handler before calling it; abort ends the process once
     // this returns, and a handler that was there before gets its turn first.

@@ -20,8 +20,22 @@ void setUnloadingUnderLoaderLock(bool unloading, bool processExiting) {
     joinMode.store(mode);
 }
 
+bool unloadingUnderLoaderLock() {
+    return joinMode.load() != JoinMode::Join;
+}
+
+bool processExiting() {
+    return joinMode.load() == JoinMode::LetGo;
+}
+
 void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone) {
     if (!thread.joinable()) {
+        return;
+    }
+    // The crash path may stop the very thread it runs on (a writer that faulted): a
+    // thread cannot wait for itself, so it is let go; the process is ending anyway.
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();
         return;
     }
     switch (joinMode.load()) {

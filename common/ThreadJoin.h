@@ -23,10 +23,15 @@ private:
 // Set only by the Windows library entry around the unload notification. processExiting:
 // the process is ending and every other thread is already gone.
 void setUnloadingUnderLoaderLock(bool unloading, bool processExiting = false);
+// True between those calls: the loader lock is held, so no network layer teardown.
+bool unloadingUnderLoaderLock();
+// True while the process is exiting: no reply can come and no other thread runs.
+bool processExiting();
 
 // A join. While unloading under the loader lock it waits until the body has returned
 // (bodyDone, reset to false before the thread was started) and lets the thread go; when
-// the process is exiting it lets it go at once. Afterwards the thread is not joinable.
+// the process is exiting it lets it go at once. The calling thread itself (the crash path
+// running on a thread being stopped) is let go too. Afterwards the thread is not joinable.
 void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone);
 
 } // namespace Common

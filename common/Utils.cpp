@@ -21,8 +21,15 @@ constexpr int kBytesPerKiB = 1024;
 // Registered handlers live in fixed slots, never on the heap: a crash on another
 // thread may be running an earlier one, and nothing of them may outlive an unload.
 constexpr std::size_t kHandlerSlots = 8;
-std::mutex handlerMutex; // guards handlerSlots and nextHandlerSlot
-std::array<std::function<void()>, kHandlerSlots> handlerSlots;
+std::mutex handlerMutex; // guards the handler slots and nextHandlerSlot
+using HandlerSlots = std::array<std::function<void()>, kHandlerSlots>;
+// Built on first registration, not by this file's initialiser: a library may register
+// from its load notification before that initialiser has run, and the slots must then
+// outlive that library's unload notification (destroyed in reverse order of creation).
+HandlerSlots& handlerSlots() {
+    static HandlerSlots slots;
+    return slots;
+}
 std::size_t nextHandlerSlot = 0;
 // What the crash path calls; a plain atomic pointer because it is read inside a signal handler.
 std::atomic<std::function<void()>*> crashHandler{nullptr};
@@ -64,7 +71,7 @@ std::uint64_t lowBits(std::uint64_t value, unsigned count) {
 
 void Utils::registerCrashHandler(std::function<void()> handler) {
     std::lock_guard<std::mutex> lock(handlerMutex);
-    std::function<void()>& slot = handlerSlots[nextHandlerSlot];
+    std::function<void()>& slot = handlerSlots()[nextHandlerSlot];
     nextHandlerSlot = (nextHandlerSlot + 1) % kHandlerSlots;
     crashHandler.store(nullptr);
     slot = std::move(handler);
@@ -82,7 +89,7 @@ void Utils::removeCrashHandler() {
     crashHandler.store(nullptr);
     // The hook is gone, so no crash path can reach these any more; the library is
     // about to be unloaded together with the code they point into.
-    for (auto& slot : handlerSlots) {
+    for (auto& slot : handlerSlots()) {
         slot = nullptr;
     }
 }

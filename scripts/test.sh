@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: sets up the machine, builds the Linux library and its tests, runs
 # them inside a private network namespace, does the same with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then cross-builds the Windows DLL and runs its tests
-# under wine (ZX_WITH_WINDOWS=0 skips the Windows part).
+# UndefinedBehaviorSanitizer, runs the concurrency programs under ThreadSanitizer, then
+# cross-builds the Windows DLL and runs its tests under wine (ZX_WITH_WINDOWS=0 skips
+# the Windows part).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -65,6 +66,23 @@ step "linux tests" run_suite build
 
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DZX_SANITIZE=address,undefined -DZX_BUILD_BENCH=OFF
 step "sanitizer tests" run_sanitized_suite build-asan
+
+# ThreadSanitizer only for the programs where host threads meet the library's threads:
+# the many-threaded host (which covers the collector through the shared object), the
+# exported functions and the device's requests. The rest of the suite, the collector's
+# own program included, adds minutes under ThreadSanitizer and no other concurrency.
+tsan_programs=(test_stress test_api test_vci)
+build_tsan() {
+  cmake -S "$root" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_SANITIZE=thread \
+    -DZX_BUILD_BENCH=OFF >/dev/null && ninja -C build-tsan -j "$jobs" "${tsan_programs[@]}"
+}
+run_tsan_suite() {
+  TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+    counted scripts/netns-run.sh ctest --test-dir build-tsan --output-on-failure --timeout 900 \
+    -R '^(stress|api|vci)$'
+}
+step "thread sanitizer build" build_tsan
+step "thread sanitizer tests" run_tsan_suite
 
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows build" bash scripts/build-windows.sh

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -55,10 +56,7 @@ protected:
     }
 };
 
-TEST(ExportedFunctionsWithoutDevice, ChannelCallsOnUnknownDevicesFailWithTheirCodes) {
-    EXPECT_EQ(ZxInitCAN(16, 0, 500000), ZX_ERR_NO_CHANNEL_CONFIG);
-    EXPECT_EQ(ZxInitCAN(0, 8, 500000), ZX_ERR_NO_CHANNEL_CONFIG);
-    EXPECT_EQ(ZxInitCANFD(16, 0, 500000, 2000000), ZX_ERR_NO_CHANNEL_CONFIG);
+TEST(ExportedFunctionsWithoutDevice, ChannelCallsOnClosedDevicesFailWithTheirCodes) {
     EXPECT_EQ(ZxInitCAN(5, 0, 250000), ZX_ERR_DEVICE_NOT_OPEN);
     EXPECT_EQ(ZxResetCAN(5, 0), ZX_ERR_DEVICE_NOT_OPEN);
     EXPECT_EQ(ZxSetTerminalResistorCAN(5, 0, 1), ZX_ERR_DEVICE_NOT_OPEN);
@@ -71,6 +69,67 @@ TEST(ExportedFunctionsWithoutDevice, ChannelCallsOnUnknownDevicesFailWithTheirCo
     EXPECT_EQ(ZxClearBuffer(5, 0), ZX_ERR_NO_READER);
     EXPECT_EQ(ZxStartSaveFile(5, 0, "unused", "0x101,A", 10), ZX_ERR_NO_READER);
     EXPECT_EQ(ZxStopSaveFile(5, 0), ZX_ERR_NO_READER);
+}
+
+// Indices that name no device or channel, whatever their low bits say, are refused
+// with the call's code before anything is touched: the open channel 0 of device 0
+// keeps its reader, its saving and its state on the box, and no request goes out.
+TEST_F(QuietSimulatorTest, OutOfRangeIndicesAreRefusedAtFullWidthWithoutTouchingAnything) {
+    zxtest::TempDir folder;
+    ASSERT_EQ(ZxOpenDev(0, kDevice, 1), ZX_OK);
+    ASSERT_EQ(ZxInitCAN(kDevice, kChannel, 250000), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, folder.string().c_str(), "0x101,T\n", 10), ZX_OK);
+    const uint64_t requestsBefore = simulator().requestDatagramCount(kDevice);
+    const bool resistorBefore = simulator().channel(kDevice, kChannel).terminalResistor;
+
+    ZxCollectData records[4];
+    const std::string root = folder.string();
+    struct Case {
+        const char* call;
+        std::function<int32_t()> run;
+        int32_t expected;
+    };
+    const std::vector<Case> cases = {
+        {"ZxOpenDev(16)", [] { return ZxOpenDev(0, 16, 1); }, ZX_ERR_OPEN_DEVICE},
+        {"ZxOpenDev(0x100)", [] { return ZxOpenDev(0, 0x100, 1); }, ZX_ERR_OPEN_DEVICE},
+        {"ZxCloseDev(16)", [] { return ZxCloseDev(16); }, ZX_ERR_DEVICE_NOT_OPEN},
+        {"ZxCloseDev(0x100)", [] { return ZxCloseDev(0x100); }, ZX_ERR_DEVICE_NOT_OPEN},
+        {"ZxInitCAN(16, 0)", [] { return ZxInitCAN(16, 0, 500000); }, ZX_ERR_NO_CHANNEL_CONFIG},
+        {"ZxInitCAN(0, 8)", [] { return ZxInitCAN(0, 8, 500000); }, ZX_ERR_NO_CHANNEL_CONFIG},
+        {"ZxInitCAN(0, 0x100)", [] { return ZxInitCAN(0, 0x100, 500000); }, ZX_ERR_NO_CHANNEL_CONFIG},
+        {"ZxInitCANFD(0x100, 0)", [] { return ZxInitCANFD(0x100, 0, 500000, 2000000); },
+         ZX_ERR_NO_CHANNEL_CONFIG},
+        {"ZxInitCANFD(0, ~0)", [] { return ZxInitCANFD(0, 0xFFFFFFFFu, 500000, 2000000); },
+         ZX_ERR_NO_CHANNEL_CONFIG},
+        {"ZxResetCAN(0, ~0)", [] { return ZxResetCAN(0, 0xFFFFFFFFu); }, ZX_ERR_UNKNOWN_CHANNEL},
+        {"ZxResetCAN(0, 0x100)", [] { return ZxResetCAN(0, 0x100); }, ZX_ERR_UNKNOWN_CHANNEL},
+        {"ZxResetCAN(0x100, 0)", [] { return ZxResetCAN(0x100, 0); }, ZX_ERR_DEVICE_NOT_OPEN},
+        {"ZxResetCAN(0x10000, 0)", [] { return ZxResetCAN(0x10000, 0); }, ZX_ERR_DEVICE_NOT_OPEN},
+        {"ZxSetTerminalResistorCAN(0, 0x100)", [] { return ZxSetTerminalResistorCAN(0, 0x100, 1); }, -1},
+        {"ZxSetTerminalResistorCAN(0, 8)", [] { return ZxSetTerminalResistorCAN(0, 8, 1); }, -1},
+        {"ZxSetTerminalResistorCAN(0x100, 0)", [] { return ZxSetTerminalResistorCAN(0x100, 0, 1); },
+         ZX_ERR_DEVICE_NOT_OPEN},
+        {"ZxSetModuleSamplingFrequency(0x100, 0)",
+         [] { return ZxSetModuleSamplingFrequency(0x100, 0, 0x101, 10); }, ZX_ERR_MODULE_COMPLETE},
+        {"ZxSetModuleSamplingFrequency(0, 0x100)",
+         [] { return ZxSetModuleSamplingFrequency(0, 0x100, 0x101, 10); }, -1},
+        {"ZxReadBuffer(0, 0x100)", [&] { return ZxReadBuffer(0, 0x100, records, 4); }, ZX_ERR_NO_READER},
+        {"ZxReadBuffer(0x100, 0)", [&] { return ZxReadBuffer(0x100, 0, records, 4); }, ZX_ERR_NO_READER},
+        {"ZxClearBuffer(0x100, 0)", [] { return ZxClearBuffer(0x100, 0); }, ZX_ERR_NO_READER},
+        {"ZxStartSaveFile(0, 0x100)",
+         [&] { return ZxStartSaveFile(0, 0x100, root.c_str(), "0x101,T\n", 10); }, ZX_ERR_NO_READER},
+        {"ZxStopSaveFile(0x100, 0)", [] { return ZxStopSaveFile(0x100, 0); }, ZX_ERR_NO_READER},
+        {"ZxStopSaveFile(0, 0x100)", [] { return ZxStopSaveFile(0, 0x100); }, ZX_ERR_NO_READER},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.run(), c.expected) << c.call;
+    }
+
+    EXPECT_EQ(simulator().requestDatagramCount(kDevice), requestsBefore) << "a refused call reached the box";
+    EXPECT_TRUE(simulator().channel(kDevice, kChannel).open);
+    EXPECT_EQ(simulator().channel(kDevice, kChannel).terminalResistor, resistorBefore);
+    EXPECT_EQ(ZxReadBuffer(kDevice, kChannel, records, 4), ZX_ERR_NO_DATA) << "the reader is gone";
+    EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
 }
 
 TEST_F(QuietSimulatorTest, OpenBindsTheHostOctetAndOutOfRangeOctetsKeepTheStoredAddress) {

@@ -1,7 +1,8 @@
 // Readers of real channels of the simulated box: records end to end, lifecycle.
-#include "tests/support/LogCapture.h"
 #include "tests/collector/CollectorOnBox.h"
+#include "tests/support/LogCapture.h"
 #include "vci/device/KvVciChannelBufferManager.h"
+#include "vci/device/KvVciDevice.h"
 #include "vci/manager/KvVciDeviceManager.h"
 
 #include <gtest/gtest.h>
@@ -34,8 +35,9 @@ TEST_F(CollectorOnStreamingBox, EveryFrameBecomesOneRecordInOrder) {
 }
 
 TEST_F(CollectorOnStreamingBox, ClearDiscardsWaitingRecords) {
-    KvVciChannelBufferManager* buffers = KvVciDeviceManager::instance().findChannelBufferManager(kDevice);
-    ASSERT_NE(buffers, nullptr);
+    const std::shared_ptr<KvVciDevice> device = KvVciDeviceManager::instance().findDevice(kDevice);
+    ASSERT_NE(device, nullptr);
+    KvVciChannelBufferManager* buffers = &device->channelBufferManager();
     ASSERT_TRUE(zxtest::pollUntil(30s, [&] { return simulator().rateFinished(kDevice); }));
     ASSERT_TRUE(
         zxtest::pollUntil(10s, [&] { return buffers->canBuffer(kChannel)->sizeApprox() >= kFrames; }));
@@ -98,9 +100,9 @@ TEST_F(CollectorOnQuietBox, ReaderLivesFromInitialisationToResetOrClose) {
     EXPECT_EQ(collector().readBuffer(1, kChannel, &record, 1), ZX_ERR_NO_READER);
 }
 
-TEST(CollectorReaderKey, DeviceInTheHighByteChannelInTheLowByte) {
-    EXPECT_EQ(ZxCollectorManager::readerKey(1, 2), 0x0102);
-    EXPECT_EQ(ZxCollectorManager::readerKey(0, 256), ZxCollectorManager::readerKey(1, 0));
+TEST(CollectorReaderKey, EveryDeviceChannelPairHasItsOwnKey) {
+    EXPECT_NE(ZxCollectorManager::readerKey(0, 256), ZxCollectorManager::readerKey(1, 0));
+    EXPECT_NE(ZxCollectorManager::readerKey(0, 0xFFFFFFFFu), ZxCollectorManager::readerKey(0xFFFFFFFFu, 0));
 }
 
 } // namespace

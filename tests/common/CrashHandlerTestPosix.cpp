@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -117,6 +119,27 @@ TEST_F(CrashHandlerTest, HandlerThatFailsItselfRunsOnlyOnce) {
             std::_Exit(0);
         },
         [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, "");
+    EXPECT_EQ(marker(), "ran\n");
+}
+
+// A handler stuck on a lock the failing thread holds: the process ends by its signal
+// after the 2 s bound, long before the handler would return.
+TEST_F(CrashHandlerTest, HandlerThatHangsIsCutOffAndTheProcessEndsByItsSignal) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            prepareChild();
+            Common::Utils::registerCrashHandler([] {
+                appendMarker("ran\n");
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                appendMarker("returned\n");
+            });
+            Common::Utils::setupCrashHandler();
+            std::raise(SIGSEGV);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_EQ(marker(), "ran\n");
 }
 

@@ -131,4 +131,34 @@ TEST_F(ThreadJoinTest, WhenTheProcessExitsLetsGoAtOnceEvenOfARunningBody) {
     ASSERT_TRUE(pollUntil([&] { return bodyDone.load(); }));
 }
 
+// The crash path may stop the very thread it runs on (a writer that faulted): that
+// thread is let go instead of joined, which would fail.
+TEST(ThreadJoinOfItself, AThreadStoppingItselfIsLetGo) {
+    std::thread thread;
+    std::atomic<bool> assigned{false};
+    std::atomic<bool> bodyDone{false};
+    std::atomic<bool> threw{false};
+    std::atomic<bool> stillJoinable{true};
+    std::atomic<bool> finished{false};
+    thread = std::thread([&] {
+        while (!assigned.load()) {
+            std::this_thread::sleep_for(1ms);
+        }
+        try {
+            Common::joinThread(thread, bodyDone);
+        } catch (...) {
+            threw.store(true);
+        }
+        stillJoinable.store(thread.joinable());
+        finished.store(true);
+    });
+    assigned.store(true);
+    ASSERT_TRUE(pollUntil([&] { return finished.load(); }));
+    EXPECT_FALSE(threw.load());
+    EXPECT_FALSE(stillJoinable.load());
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
 } // namespace

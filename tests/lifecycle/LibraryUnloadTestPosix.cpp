@@ -11,11 +11,14 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -239,6 +242,58 @@ TEST_F(LibraryUnloadTest, UnloadWithOpenDeviceAndSavingStopsSavingThenClosesDevi
         lines += static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')) - 1;
     }
     EXPECT_GT(lines, 0u);
+}
+
+// A host that faults with the log, a device and a save open: the crash handler logs,
+// stops the saving (every CSV line whole) and closes the device, and the process still
+// ends by its signal.
+TEST_F(LibraryUnloadTest, HostThatSegfaultsLogsTheCrashLeavesWholeCsvLinesAndEnds) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    zxtest::InProcessSimulator simulator;
+    ASSERT_TRUE(simulator.start());
+    const fs::path log = dir_ / "zx.log";
+    const fs::path save = dir_ / "save";
+    // Forked where it stands: a re-run child would start a second simulator.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            LoadedLibrary library;
+            if (!library.loaded() ||
+                library.get<OpenLogFn>("ZxOpenLog")(log.string().c_str(), 1, 10, 3) != 0 ||
+                library.get<OpenDevFn>("ZxOpenDev")(0, 0, 1) != 0 ||
+                library.get<InitCanFdFn>("ZxInitCANFD")(0, 0, 500000, 2000000) != 0 ||
+                library.get<StartSaveFn>("ZxStartSaveFile")(0, 0, save.string().c_str(), "0x101,T\n0x102,V\n",
+                                                            10) != 0) {
+                std::_Exit(3);
+            }
+            const auto readBuffer = library.get<ReadBufferFn>("ZxReadBuffer");
+            std::vector<ZxCollectData> records(1000);
+            long read = 0;
+            zxtest::pollUntil(std::chrono::seconds(5), [&] {
+                const int32_t n = readBuffer(0, 0, records.data(), 1000);
+                read += n > 0 ? n : 0;
+                return read >= 50;
+            });
+            std::raise(SIGSEGV);
+            std::_Exit(0);
+        },
+        [](int status) { return !WIFEXITED(status); }, "");
+
+    const std::string text = readFile(log);
+    EXPECT_NE(text.find("System abnormality, exiting..."), std::string::npos) << text;
+    EXPECT_NE(text.find("File saving stopped for DEV0 CH0"), std::string::npos) << text;
+    EXPECT_NE(text.find("Closed Device0"), std::string::npos) << text;
+    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(save)) {
+        if (entry.is_regular_file()) {
+            ++files;
+            const std::string csv = readFile(entry.path());
+            ASSERT_EQ(csv.rfind("Timestamp,Current_mA\n", 0), 0u) << entry.path();
+            EXPECT_EQ(csv.back(), '\n') << entry.path() << " ends in a partial line";
+        }
+    }
+    EXPECT_GT(files, 0u);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
+#include "tests/support/LogCapture.h"
 #include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
-#include "tests/support/LogCapture.h"
 #include "tools/vci-sim/VciSimulator.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciDevice.h"
@@ -60,16 +60,14 @@ TEST_F(DeviceManagerTest, OpeningAnOpenDeviceWarnsAndKeepsIt) {
     ASSERT_TRUE(startBoxes({1}));
     LogCapture log;
     ASSERT_EQ(manager->openDevice(1), ZX_OK);
-    KvVciDevice* device = manager->findDevice(1);
+    const std::shared_ptr<KvVciDevice> device = manager->findDevice(1);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(manager->openDevice(1), ZX_OK);
     EXPECT_EQ(manager->findDevice(1), device);
     EXPECT_TRUE(log.hasLine(2, "Device1 is already opened"));
     EXPECT_EQ(versionRequests(*sim, 1), 1u);
-    EXPECT_EQ(manager->findChannelBufferManager(1), &device->channelBufferManager());
     EXPECT_EQ(manager->closeDevice(1), ZX_OK);
     EXPECT_EQ(manager->findDevice(1), nullptr);
-    EXPECT_EQ(manager->findChannelBufferManager(1), nullptr);
     EXPECT_EQ(manager->closeDevice(1), ZX_ERR_DEVICE_NOT_OPEN);
 }
 

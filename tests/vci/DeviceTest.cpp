@@ -1,6 +1,6 @@
+#include "tests/support/LogCapture.h"
 #include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
-#include "tests/support/LogCapture.h"
 #include "tests/vci/TransportFrames.h"
 #include "tools/vci-sim/VciSimulator.h"
 #include "vci/config/KvVciConfigStore.h"
@@ -331,6 +331,26 @@ TEST_F(DeviceBoxTest, MissingRepliesGiveTheCodeOfTheFailedStep) {
     EXPECT_EQ(device.closeCan(0), ZX_ERR_CLOSE_CAN);
     EXPECT_FALSE(store.isCanChannelOpened(0, 0)); // marked closed anyway
     EXPECT_TRUE(log.hasLine(3, "Close Device0 CAN1 failed"));
+}
+
+// Two host threads on one box: the open whose reply is lost must fail, even though
+// the resistor request sent meanwhile is answered.
+TEST_F(DeviceBoxTest, RequestsFromTwoThreadsTakeTurnsAndEachWaitsForItsOwnReply) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    ASSERT_TRUE(startBoxes());
+    KvVciConfigStore& store = KvVciConfigStore::instance();
+    store.getChannelConfig(0, kVciProtocolIdCan, 0)->mode = QStringLiteral("CAN");
+    KvVciDevice device(0);
+    ASSERT_EQ(device.open(), ZX_OK);
+    sim->clearReceivedDatagrams(0);
+    dropReplies(kCan, 0x10);
+
+    auto open = std::async(std::launch::async, [&] { return device.openCan(0); });
+    ASSERT_TRUE(pollUntil(2s, [&] { return !requestsReceived().empty(); }));
+    EXPECT_EQ(device.setTerminalResistor(1, true), ZX_OK);
+    EXPECT_EQ(open.get(), ZX_ERR_OPEN_CAN);
+    EXPECT_FALSE(store.isCanChannelOpened(0, 0));
+    EXPECT_TRUE(sim->channel(0, 1).terminalResistor);
 }
 
 TEST_F(DeviceBoxTest, ReplyForAnotherChannelDoesNotCompleteTheRequest) {

@@ -1,6 +1,7 @@
 #include "vci/device/KvVciDevice.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ThreadJoin.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciProtocol.h"
 #include "zxcollector_api.h"
@@ -92,6 +93,9 @@ int KvVciDevice::openCan(int channel) {
         return ZX_ERR_NOT_CONNECTED;
     }
     const int index = deviceIndex();
+    if (index == -1) {
+        return ZX_ERR_NOT_CONNECTED; // closed by another thread since the check above
+    }
     const std::vector<int> channels = store_->getChannelIndices(index, kVciProtocolIdCan, channel);
     if (channels.empty()) {
         return ZX_ERR_UNKNOWN_CHANNEL;
@@ -209,13 +213,23 @@ int KvVciDevice::sendRaw(const std::vector<std::uint8_t>& bytes) {
 }
 
 int KvVciDevice::request(const _KvVciProtocolData& record, int timeoutMs) {
+    // While the process exits the receive threads are gone, and a host thread killed
+    // mid-request may hold requestMutex_: no reply can come, so none is waited for.
+    if (Common::processExiting()) {
+        return ZX_ERR_REQUEST_TIMEOUT;
+    }
     bool answered = false;
     {
-        std::unique_lock<std::mutex> lock(requestMutex_);
-        pendingKey_ = record;
-        requestPending_ = true;
-        replyReceived_ = false;
+        std::lock_guard<std::mutex> oneRequest(requestMutex_);
+        {
+            std::lock_guard<std::mutex> lock(replyMutex_);
+            pendingKey_ = record;
+            requestPending_ = true;
+            replyReceived_ = false;
+        }
+        // Sent outside replyMutex_: the receive thread must be free to deliver replies.
         socketClient_->sendData(KvVciProtocol::encodeRequest(record));
+        std::unique_lock<std::mutex> lock(replyMutex_);
         if (timeoutMs > 0) {
             replyCondition_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                      [this] { return replyReceived_; });
@@ -283,7 +297,7 @@ void KvVciDevice::dispatchLinData(const _KvVciProtocolData& record) {
 }
 
 void KvVciDevice::dispatchReply(const _KvVciProtocolData& record) {
-    std::lock_guard<std::mutex> lock(requestMutex_);
+    std::lock_guard<std::mutex> lock(replyMutex_);
     if (!requestPending_ || !KvVciProtocol::answers(record, pendingKey_)) {
         return;
     }

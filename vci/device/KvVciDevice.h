@@ -78,8 +78,12 @@ private:
     std::unique_ptr<Common::PeriodSender> periodSender_;
     std::unique_ptr<KvVciDeviceBusLoad> busLoad_;
     std::unique_ptr<KvVciChannelBufferManager> channelBuffers_;
-    // guards requestPending_, replyReceived_ and pendingKey_; held for a whole request
+    // One request at a time: held across the whole send-and-wait, so a second request
+    // never replaces the key of one still waiting for its reply.
     std::mutex requestMutex_;
+    // Guards requestPending_, replyReceived_ and pendingKey_: taken by the waiting
+    // request and by the receive thread delivering a reply.
+    std::mutex replyMutex_;
     std::condition_variable replyCondition_;
     bool requestPending_ = false; // an all-zero record must not answer "no request"
     bool replyReceived_ = false;

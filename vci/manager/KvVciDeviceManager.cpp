@@ -42,28 +42,25 @@ int KvVciDeviceManager::openDevice(std::uint32_t deviceIndex) {
     }
 
     // Opening talks to the box for up to 500 ms: no table lock meanwhile.
-    auto device = std::make_unique<KvVciDevice>(static_cast<int>(deviceIndex));
+    auto device = std::make_shared<KvVciDevice>(static_cast<int>(deviceIndex));
     const int result = device->open();
     if (result != ZX_OK) {
         return result;
     }
     timeManager_->registerDevice(static_cast<int>(deviceIndex), device->readBaseTime());
 
-    std::unique_ptr<KvVciDevice> replaced;
+    std::shared_ptr<KvVciDevice> replaced;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);
-        std::unique_ptr<KvVciDevice>& slot = devices_[deviceIndex];
+        std::shared_ptr<KvVciDevice>& slot = devices_[deviceIndex];
         replaced = std::move(slot);
         slot = std::move(device);
-        std::unique_ptr<std::atomic<std::int32_t>>& count = useCounts_[deviceIndex];
-        if (!count) {
-            count = std::make_unique<std::atomic<std::int32_t>>(0);
-        }
-        count->store(0);
     }
     // A device replaced by a concurrent open of the same index closes here, outside the
     // lock, since closing talks to the box.
-    replaced.reset();
+    if (replaced) {
+        replaced->close();
+    }
     return ZX_OK;
 }
 
@@ -71,34 +68,28 @@ int KvVciDeviceManager::closeDevice(std::int32_t deviceIndex) {
     if (deviceIndex == -1) {
         deviceIndex = store_.getDefaultDeviceIndex();
     }
-    const auto key = static_cast<std::uint32_t>(deviceIndex);
-    std::unique_ptr<KvVciDevice> device;
-    std::int32_t useCount = 0;
+    std::shared_ptr<KvVciDevice> device;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);
-        const auto found = devices_.find(key);
+        const auto found = devices_.find(static_cast<std::uint32_t>(deviceIndex));
         if (found == devices_.end()) {
             return ZX_ERR_DEVICE_NOT_OPEN;
         }
         device = std::move(found->second);
         devices_.erase(found);
-        const auto count = useCounts_.find(key);
-        if (count != useCounts_.end()) {
-            useCount = count->second->load();
-            useCounts_.erase(count);
-        }
     }
-    if (useCount > 0) {
-        zxLog(ZxLevel::Warning, "Device{} is still in use, count: {}", key, useCount);
-    }
-    const int result = device->close();
-    device.reset();
-    return result;
+    // Closed here even when another thread still holds the device: its requests then
+    // fail, and the object goes when the last holder lets it go.
+    return device->close();
 }
 
 int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
-    std::unique_lock<std::shared_mutex> lock(tableMutex_);
-    if (devices_.empty()) {
+    std::unordered_map<std::uint32_t, std::shared_ptr<KvVciDevice>> devices;
+    {
+        std::unique_lock<std::shared_mutex> lock(tableMutex_);
+        devices.swap(devices_);
+    }
+    if (devices.empty()) {
         return ZX_OK;
     }
     std::atomic<int> sharedResult{ZX_OK};
@@ -114,9 +105,9 @@ int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
     // under the loader lock a started thread may never run and its join never return.
     std::vector<std::thread> workers;
     if (mode == KvVciCloseMode::Parallel) {
-        workers.reserve(devices_.size());
+        workers.reserve(devices.size());
     }
-    for (auto& entry : devices_) {
+    for (auto& entry : devices) {
         KvVciDevice* device = entry.second.get();
         if (mode == KvVciCloseMode::OnCallingThread) {
             closeOne(device);
@@ -133,44 +124,33 @@ int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
     for (std::thread& worker : workers) {
         worker.join();
     }
-
-    devices_.clear();
-    useCounts_.clear();
+    devices.clear();
     zxLog(ZxLevel::Info, "Closed all device");
     return sharedResult.load();
 }
 
 int KvVciDeviceManager::openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
-    // Held shared while the device talks to the box, so that no close deletes it meanwhile.
-    std::shared_lock<std::shared_mutex> lock(tableMutex_);
-    const auto found = devices_.find(deviceIndex);
-    if (found == devices_.end()) {
+    const std::shared_ptr<KvVciDevice> device = findDevice(deviceIndex);
+    if (!device) {
         zxLog(ZxLevel::Error, "Open CAN failed: device {} not found", deviceIndex);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    return found->second->openCan(static_cast<int>(channel));
+    return device->openCan(static_cast<int>(channel));
 }
 
 int KvVciDeviceManager::closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
-    std::shared_lock<std::shared_mutex> lock(tableMutex_);
-    const auto found = devices_.find(deviceIndex);
-    if (found == devices_.end()) {
+    const std::shared_ptr<KvVciDevice> device = findDevice(deviceIndex);
+    if (!device) {
         zxLog(ZxLevel::Error, "Close CAN failed: device {} not found", deviceIndex);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    return found->second->closeCan(static_cast<int>(channel));
+    return device->closeCan(static_cast<int>(channel));
 }
 
-KvVciDevice* KvVciDeviceManager::findDevice(std::uint32_t deviceIndex) const {
+std::shared_ptr<KvVciDevice> KvVciDeviceManager::findDevice(std::uint32_t deviceIndex) const {
     std::shared_lock<std::shared_mutex> lock(tableMutex_);
     const auto found = devices_.find(deviceIndex);
-    return found == devices_.end() ? nullptr : found->second.get();
-}
-
-KvVciChannelBufferManager* KvVciDeviceManager::findChannelBufferManager(std::uint32_t deviceIndex) const {
-    std::shared_lock<std::shared_mutex> lock(tableMutex_);
-    const auto found = devices_.find(deviceIndex);
-    return found == devices_.end() ? nullptr : &found->second->channelBufferManager();
+    return found == devices_.end() ? nullptr : found->second;
 }
 
 std::string KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp) const {

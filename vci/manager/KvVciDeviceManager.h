@@ -12,7 +12,6 @@
 #include <string>
 #include <unordered_map>
 
-class KvVciChannelBufferManager;
 class KvVciConfigStore;
 class KvVciDevice;
 
@@ -47,9 +46,10 @@ public:
     int openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
     int closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
 
-    // Borrowed until the device is closed; null when not open.
-    KvVciDevice* findDevice(std::uint32_t deviceIndex) const;
-    KvVciChannelBufferManager* findChannelBufferManager(std::uint32_t deviceIndex) const;
+    // Null when not open. What is handed out stays alive while the caller holds it,
+    // even when another thread closes the device meanwhile (it is then closed, and its
+    // requests fail, but nothing of it is freed under the caller).
+    std::shared_ptr<KvVciDevice> findDevice(std::uint32_t deviceIndex) const;
 
     // The frame's time as text in the current display mode.
     std::string formatTimestamp(int deviceIndex, std::uint64_t timestamp) const;
@@ -67,7 +67,8 @@ private:
     KvVciConfigStore& store_;
     std::unique_ptr<Common::UnifiedTimeManager> timeManager_;
     std::atomic<std::uint32_t> displayMode_{kDefaultDisplayMode};
-    mutable std::shared_mutex tableMutex_; // guards devices_ and useCounts_
-    std::unordered_map<std::uint32_t, std::unique_ptr<KvVciDevice>> devices_;
-    std::unordered_map<std::uint32_t, std::unique_ptr<std::atomic<std::int32_t>>> useCounts_;
+    // Guards devices_ (the map, not the devices): held only to look up, insert or take
+    // out, never while a device talks to its box.
+    mutable std::shared_mutex tableMutex_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<KvVciDevice>> devices_;
 };

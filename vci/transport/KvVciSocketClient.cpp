@@ -32,7 +32,8 @@ enum ReadLoopExit : int {
 KvVciSocketClient::KvVciSocketClient(int deviceIndex)
     : heartbeat_(std::make_unique<Common::HeartbeatManager>(kHeartbeatCheckMs)),
       deviceTag_(std::to_string(deviceIndex)) {
-    heartbeat_->setCallback([this] { sendData(kHeartbeatPayload); });
+    // The heartbeat keeps its own copy: it may still beat while the library unloads.
+    heartbeat_->setCallback([this, payload = kHeartbeatPayload] { sendData(payload); });
     const int error = UdpSocket::startup();
     if (error != 0) {
         zxLog(ZxLevel::Error, "WSAStartup failed with error: {}", error);

@@ -6,6 +6,8 @@
 
 #include "vci/transport/UdpSocket.h"
 
+#include "common/ThreadJoin.h"
+
 #include <cstring>
 
 namespace {
@@ -30,6 +32,11 @@ int UdpSocket::startup() {
 }
 
 void UdpSocket::cleanup() {
+    // Never from the library's unload notification: the network layer may not be torn
+    // down under the loader lock; the process's own cleanup does it.
+    if (Common::unloadingUnderLoaderLock()) {
+        return;
+    }
     WSACleanup();
 }
 

@@ -1,0 +1,165 @@
+// A host that calls the library from many threads at once, through the built shared
+// object against the box simulator: readers, a thread that clears, one that resets and
+// re-initialises the channel being read, one that starts and stops saving, module and
+// terminal-resistor configuration on the same and on other channels and devices, and
+// one that closes and reopens a whole device. For a bounded time: no crash, no hang,
+// and every call returns one of its documented codes.
+#include "tests/support/InProcessSimulator.h"
+#include "tests/support/TempDir.h"
+#include "zxcollector_api.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ZX_STRESS_SECONDS shortens or lengthens the run (default 4 s).
+std::chrono::milliseconds runTime() {
+    const char* text = std::getenv("ZX_STRESS_SECONDS");
+    const long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 4;
+    return std::chrono::milliseconds(1000 * (seconds > 0 ? seconds : 4));
+}
+
+// 0 and every bitwise OR of a non-empty subset of codes.
+std::set<int32_t> orCombinations(const std::vector<int32_t>& codes) {
+    std::set<int32_t> all{ZX_OK};
+    for (unsigned mask = 1; mask < (1u << codes.size()); ++mask) {
+        int32_t combined = 0;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            if (mask & (1u << i)) {
+                combined |= codes[i];
+            }
+        }
+        all.insert(combined);
+    }
+    return all;
+}
+
+class ConcurrentHostTest : public zxtest::SimulatorTest {
+protected:
+    vcisim::VciSimulatorOptions simulatorOptions() const override {
+        vcisim::VciSimulatorOptions options;
+        options.deviceIndices = {0, 1};
+        return options;
+    }
+
+    // Remembers a code that is not in the call's documented set.
+    void check(const char* call, int32_t result, const std::set<int32_t>& documented) {
+        if (documented.count(result) == 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            unexpected_.push_back(std::string(call) + " returned " + std::to_string(result));
+        }
+    }
+
+    // Runs every body on its own thread, each in a loop until the time is up.
+    void runTogether(const std::vector<std::function<void()>>& bodies) {
+        const Clock::time_point end = Clock::now() + runTime();
+        std::vector<std::thread> threads;
+        for (const auto& body : bodies) {
+            threads.emplace_back([&body, end] {
+                while (Clock::now() < end) {
+                    body();
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+    }
+
+    std::mutex mutex_; // guards unexpected_
+    std::vector<std::string> unexpected_;
+};
+
+TEST_F(ConcurrentHostTest, EveryCallFromManyThreadsReturnsADocumentedCode) {
+    const std::set<int32_t> readCodes{ZX_ERR_INVALID_ARGUMENT, ZX_ERR_NO_BUFFER_MANAGER, ZX_ERR_NO_DATA,
+                                      ZX_ERR_NO_READER};
+    const std::set<int32_t> clearCodes{ZX_OK, ZX_ERR_NO_BUFFER_MANAGER, ZX_ERR_UNKNOWN_CHANNEL,
+                                       ZX_ERR_NO_READER};
+    const std::set<int32_t> resetCodes{ZX_OK, ZX_ERR_DEVICE_NOT_OPEN, ZX_ERR_UNKNOWN_CHANNEL,
+                                       ZX_ERR_CLOSE_CAN};
+    const std::set<int32_t> initCodes{
+        ZX_OK,           ZX_ERR_NO_CHANNEL_CONFIG, ZX_ERR_DEVICE_NOT_OPEN, ZX_ERR_NOT_CONNECTED,
+        ZX_ERR_OPEN_CAN, ZX_ERR_CANFD_PARAM};
+    const std::set<int32_t> startSaveCodes{ZX_OK, ZX_ERR_FILE_WRITER_CREATE, ZX_ERR_SAVE_EXCEPTION,
+                                           ZX_ERR_NO_READER};
+    const std::set<int32_t> stopSaveCodes{ZX_OK, ZX_ERR_NO_READER};
+    const std::set<int32_t> resistorCodes{ZX_OK, ZX_ERR_DEVICE_NOT_OPEN, ZX_ERR_TERMINAL_RESISTOR};
+    const std::set<int32_t> moduleCodes =
+        orCombinations({ZX_ERR_MODULE_NO_BUFFERS, ZX_ERR_DEVICE_NOT_OPEN, ZX_ERR_MODULE_TIMEOUT,
+                        ZX_ERR_MODULE_COMPLETE, ZX_ERR_MODULE_ENTER});
+    std::set<int32_t> closeDevCodes =
+        orCombinations({ZX_ERR_UNKNOWN_CHANNEL, ZX_ERR_CLOSE_CAN, ZX_ERR_CLOSE_LIN});
+    closeDevCodes.insert(ZX_ERR_DEVICE_NOT_OPEN);
+    const std::set<int32_t> openDevCodes{ZX_OK, ZX_ERR_OPEN_DEVICE};
+
+    for (uint32_t device : {0u, 1u}) {
+        ASSERT_EQ(ZxOpenDev(0, device, 1), ZX_OK);
+        ASSERT_EQ(ZxInitCAN(device, 0, 500000), ZX_OK);
+        ASSERT_EQ(ZxInitCANFD(device, 1, 500000, 2000000), ZX_OK);
+    }
+    zxtest::TempDir folder;
+    const std::string root = folder.string();
+    std::atomic<long> recordsRead{0};
+
+    const auto reader = [&](uint32_t device, uint32_t channel) {
+        return [&, device, channel] {
+            std::vector<ZxCollectData> records(256);
+            const int32_t n = ZxReadBuffer(device, channel, records.data(), 256);
+            if (n > 0) {
+                recordsRead += n;
+            } else {
+                check("ZxReadBuffer", n, readCodes);
+            }
+        };
+    };
+    runTogether({
+        reader(0, 0),
+        reader(0, 0),
+        reader(0, 1),
+        reader(1, 0),
+        [&] { check("ZxClearBuffer", ZxClearBuffer(0, 0), clearCodes); },
+        [&] {
+            check("ZxResetCAN", ZxResetCAN(0, 0), resetCodes);
+            check("ZxInitCAN", ZxInitCAN(0, 0, 500000), initCodes);
+        },
+        [&] {
+            check("ZxStartSaveFile", ZxStartSaveFile(0, 0, root.c_str(), "0x101,T\n0x102,V\n", 10),
+                  startSaveCodes);
+            check("ZxStopSaveFile", ZxStopSaveFile(0, 0), stopSaveCodes);
+        },
+        [&] {
+            check("ZxSetModuleSamplingFrequency", ZxSetModuleSamplingFrequency(0, 0, 0x101, 50), moduleCodes);
+            check("ZxSetModuleSamplingFrequency", ZxSetModuleSamplingFrequency(1, 0, 0x102, 50), moduleCodes);
+        },
+        [&] {
+            check("ZxSetTerminalResistorCAN", ZxSetTerminalResistorCAN(0, 0, 1), resistorCodes);
+            check("ZxSetTerminalResistorCAN", ZxSetTerminalResistorCAN(0, 1, 0), resistorCodes);
+            check("ZxSetTerminalResistorCAN", ZxSetTerminalResistorCAN(1, 1, 1), resistorCodes);
+        },
+        [&] {
+            check("ZxCloseDev", ZxCloseDev(1), closeDevCodes);
+            check("ZxOpenDev", ZxOpenDev(0, 1, 1), openDevCodes);
+            check("ZxInitCAN", ZxInitCAN(1, 0, 500000), initCodes);
+            check("ZxStartSaveFile", ZxStartSaveFile(1, 0, root.c_str(), "0x101,T\n", 10), startSaveCodes);
+        },
+    });
+
+    EXPECT_TRUE(unexpected_.empty()) << unexpected_.size()
+                                     << " undocumented results, first: " << unexpected_[0];
+    EXPECT_GT(recordsRead.load(), 0);
+    EXPECT_EQ(ZxCloseDev(0xFFFFFFFFu), ZX_OK);
+}
+
+} // namespace
