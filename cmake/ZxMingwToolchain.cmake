@@ -8,9 +8,10 @@ set(CMAKE_RC_COMPILER ${ZX_MINGW_TRIPLET}-windres)
 set(CMAKE_OBJDUMP ${ZX_MINGW_TRIPLET}-objdump CACHE FILEPATH "objdump of the target")
 
 # Test programs and try-runs go through wine; no separate wine64 command on Debian.
+# wine-loader.sh picks the loader this machine can start (see there).
 find_program(ZX_WINE wine)
 if(ZX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZX_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-loader.sh)
 endif()
 
 # Libraries and headers come from the mingw sysroot and the prefixes the build names

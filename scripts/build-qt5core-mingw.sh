@@ -23,6 +23,15 @@ work=$cache/$name-build
 mkdir -p "$work" "$(dirname "$out")"
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 
+# One build per work folder at a time; whoever waited finds the archive made.
+asked=$(date +%s)
+exec 9>"$work.lock"
+flock 9
+if [ -f "$out" ] && [ "$(stat -c %Y "$out")" -ge "$asked" ]; then
+  echo "build-qt5core-mingw: $out was just made"
+  exit 0
+fi
+
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
