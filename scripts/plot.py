@@ -98,11 +98,14 @@ def main(argv=None):
                                 figsize=(9, 2.4 * len(data) + 0.6))
     for axis, (name, channels) in zip(axes[:, 0], data.items()):
         for channel, (times, values) in channels.items():
+            if not times:
+                continue  # a channel the module does not measure: its files hold no line
             axis.plot([t - origin for t in times], values, linewidth=0.8, label=f"CH{channel}")
         axis.set_title(name, loc="left", fontsize=10)
         axis.set_ylabel("value")
         axis.grid(True, alpha=0.3)
-        axis.legend(loc="upper right", fontsize=7, ncol=min(6, len(channels)))
+        if axis.lines:
+            axis.legend(loc="upper right", fontsize=7, ncol=len(axis.lines))
     axes[-1, 0].set_xlabel("time since the first point (s)")
     figure.tight_layout()
 
