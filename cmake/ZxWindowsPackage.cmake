@@ -64,8 +64,22 @@ foreach(name libstdc++-6.dll libgcc_s_seh-1.dll libgcc_s_dw2-1.dll libwinpthread
     list(APPEND zx_runtime_dlls ${zx_dll_${name}})
   endif()
 endforeach()
-install(FILES ${zx_runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Debian ships them with their debug sections (libstdc++-6.dll is over 20 MB so); the zip
+# gets copies without.
+set(zx_stripped_dlls)
+foreach(dll ${zx_runtime_dlls})
+  get_filename_component(dll_name ${dll} NAME)
+  set(stripped ${CMAKE_BINARY_DIR}/runtime-dlls/${dll_name})
+  add_custom_command(OUTPUT ${stripped}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/runtime-dlls
+                     COMMAND ${CMAKE_STRIP} --strip-debug -o ${stripped} ${dll}
+                     DEPENDS ${dll})
+  list(APPEND zx_stripped_dlls ${stripped})
+endforeach()
+add_custom_target(zx_runtime_dlls ALL DEPENDS ${zx_stripped_dlls})
+install(FILES ${zx_stripped_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(CPACK_GENERATOR ZIP)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_FILE_NAME zxcollector_api-${PROJECT_VERSION}-${zx_win_suffix})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
