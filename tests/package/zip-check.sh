@@ -4,9 +4,11 @@
 # nothing on WINEPATH: zxcollect.exe starts from there; a C host linked against the zip's
 # zxcollector_api.lib (the MSVC import library) and the build's win-host, both put beside
 # the DLL, read and save from the Linux box simulator. Runs only inside scripts/netns-run.sh.
-#   zip-check.sh <windows build> <source folder> <win-host.exe> <linux build> <compiler>
+# For 32-bit, the built DLL's code is read too: each export returns with `ret $N`, popping
+# exactly its arguments as __stdcall must (N from the header, as in the import library).
+#   zip-check.sh <windows build> <source folder> <win-host.exe> <linux build> <compiler> <built dll>
 set -uo pipefail
-build=$1 source=$2 win_host=$3 linux_build=$4 cc=$5
+build=$1 source=$2 win_host=$3 linux_build=$4 cc=$5 built_dll=$6
 work=$(mktemp -d)
 . "$(dirname "$0")/sim.sh"
 trap 'stop_simulator; rm -rf "$work"' EXIT
@@ -31,6 +33,19 @@ done
 "$cc" -std=c99 -O1 -o "$top/bin/c_host.exe" "$source/examples/c-host/c_host.c" -I"$top/include" \
   "$top/lib/zxcollector_api.lib" || fail "linking against zxcollector_api.lib"
 cp "$win_host" "$top/bin/"
+if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q 'pei-i386'; then
+  "${OBJDUMP:-objdump}" -d --no-show-raw-insn "$built_dll" >"$work/code.txt" || fail "cannot disassemble $built_dll"
+  while read -r export; do
+    name=${export%@*} bytes=${export#*@}
+    returns=$(awk -v label="<_$export>:" '$NF == label {on = 1; next} on && NF == 0 {exit} on && $2 ~ /^ret/ {print $2, $3}' "$work/code.txt" | sort -u)
+    want=$([ "$bytes" = 0 ] && echo ret || printf 'ret $0x%x' "$bytes")
+    if [ -n "$returns" ] && [ "$returns" != "$want" ]; then
+      fail "$name returns with '$(tr '\n' ' ' <<<"$returns")', not '$want': not __stdcall with $bytes argument bytes"
+    fi
+    [ "$bytes" = 0 ] || [ -n "$returns" ] || fail "no return of $name found in the code"
+  done < <(awk '/^EXPORTS/ {on = 1; next} on && NF {print $1}' "$build/zxcollector_api-import.def")
+  echo "__stdcall: every export pops its own arguments ($(awk '/^EXPORTS/ {on = 1; next} on && NF {printf "%s ", $1}' "$build/zxcollector_api-import.def"))"
+fi
 if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q 'pei-i386' &&
   ! "$source/scripts/wine-loader.sh" --can-run-32; then
   echo "skipped: the zip is complete and links, but this machine runs no 32-bit programs"
