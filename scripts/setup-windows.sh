@@ -31,13 +31,16 @@ third=$build/third_party
 archive=$toolchains/$qt.tar.xz
 if [ ! -f "$archive" ]; then
   archive=$cache/$qt.tar.xz
-  if [ ! -f "$archive" ]; then
+  if [ ! -f "$archive" ] && [ -f "$third/$qt/.zx-stamp" ]; then
+    archive=$(cut -d ' ' -f 1 "$third/$qt/.zx-stamp")
+    echo "setup-windows: keeping the $qt unpacked from $archive (no longer there)"
+  elif [ ! -f "$archive" ]; then
     echo "setup-windows: no $qt.tar.xz in $toolchains or $cache: building Qt 5 Core for $arch (about 13 minutes)"
     ARCH=$arch ZX_CACHE_DIR=$cache "$repo/scripts/build-qt5core-mingw.sh" "$archive"
   fi
 fi
-stamp="$archive $(stat -c '%s %Y' "$archive")"
-if [ ! -f "$third/$qt/.zx-stamp" ] || [ "$(cat "$third/$qt/.zx-stamp")" != "$stamp" ]; then
+stamp="$archive $(stat -c '%s %Y' "$archive" 2>/dev/null)"
+if [ ! -f "$third/$qt/.zx-stamp" ] || { [ -f "$archive" ] && [ "$(cat "$third/$qt/.zx-stamp")" != "$stamp" ]; }; then
   echo "setup-windows: unpacking $archive"
   rm -rf "${third:?}/$qt"
   tar -xJf "$archive" -C "$third"

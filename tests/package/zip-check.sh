@@ -35,6 +35,7 @@ done
 cp "$win_host" "$top/bin/"
 if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q 'pei-i386'; then
   "${OBJDUMP:-objdump}" -d --no-show-raw-insn "$built_dll" >"$work/code.txt" || fail "cannot disassemble $built_dll"
+  checked=
   while read -r export; do
     name=${export%@*} bytes=${export#*@}
     returns=$(awk -v label="<_$export>:" '$NF == label {on = 1; next} on && NF == 0 {exit} on && $2 ~ /^ret/ {print $2, $3}' "$work/code.txt" | sort -u)
@@ -42,9 +43,11 @@ if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q
     if [ -n "$returns" ] && [ "$returns" != "$want" ]; then
       fail "$name returns with '$(tr '\n' ' ' <<<"$returns")', not '$want': not __stdcall with $bytes argument bytes"
     fi
-    [ "$bytes" = 0 ] || [ -n "$returns" ] || fail "no return of $name found in the code"
+    # A function that ends only in tail calls (jmp) has no return of its own to read.
+    [ -z "$returns" ] || checked+="$export "
   done < <(awk '/^EXPORTS/ {on = 1; next} on && NF {print $1}' "$build/zxcollector_api-import.def")
-  echo "__stdcall: every export pops its own arguments ($(awk '/^EXPORTS/ {on = 1; next} on && NF {printf "%s ", $1}' "$build/zxcollector_api-import.def"))"
+  [ "$(wc -w <<<"$checked")" -ge 4 ] || fail "found the returns of only these exports: $checked"
+  echo "__stdcall: these exports pop their own arguments: $checked"
 fi
 if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q 'pei-i386' &&
   ! "$source/scripts/wine-loader.sh" --can-run-32; then
