@@ -15,3 +15,5 @@ if(NOT WIN32)
     add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
   endif()
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/ZxImportLibrary.cmake)

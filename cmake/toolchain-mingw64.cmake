@@ -2,35 +2,6 @@
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
 #         -DCMAKE_PREFIX_PATH=<qt5core-mingw64> -DZX_THIRD_PARTY_INCLUDE=<fmt and concurrentqueue headers>
 # scripts/setup-windows.sh prepares those folders; scripts/build-windows.sh runs this.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(ZX_MINGW_TRIPLET x86_64-w64-mingw32)
-# The posix flavour: std::thread and std::mutex need the winpthreads runtime.
-set(CMAKE_C_COMPILER ${ZX_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZX_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZX_MINGW_TRIPLET}-windres)
-set(CMAKE_OBJDUMP ${ZX_MINGW_TRIPLET}-objdump CACHE FILEPATH "objdump of the target")
-
-# Test programs and try-runs go through wine; no separate wine64 command on Debian.
-find_program(ZX_WINE wine)
-if(ZX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZX_WINE})
-endif()
-
-# Libraries and headers come from the mingw sysroot and the prefixes the build names
-# (Qt, the test framework); the host's /usr/include and /usr/lib never take part.
-set(CMAKE_FIND_ROOT_PATH /usr/${ZX_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Packages (Qt, the test framework) come from the prefixes on CMAKE_PREFIX_PATH, which lie
-# outside the sysroot: they become roots of their own, so the host's package folders are
-# still never searched.
-list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
-set(CMAKE_FIND_USE_PACKAGE_REGISTRY OFF)
-set(CMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY OFF)
-
-# The runtime DLLs that every program of this build needs beside it under wine.
-set(ZX_MINGW_RUNTIME_DIRS /usr/lib/gcc/${ZX_MINGW_TRIPLET}/12-posix /usr/${ZX_MINGW_TRIPLET}/lib)
+include(${CMAKE_CURRENT_LIST_DIR}/ZxMingwToolchain.cmake)

@@ -2,7 +2,7 @@
 # The first thing to run: builds zxcollect and the box simulator, then inside one
 # private network namespace starts the simulated box 0 with its four modules, collects
 # from it for a few seconds with the temperature module switched to 200 Hz, and shows
-# the CSV files written below out/demo-<time>/.
+# the CSV files written below out/demo-<time>/ and a picture of them, plot.png beside them.
 #   scripts/demo.sh [seconds]        (ZX_BUILD_DIR picks the build folder, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,3 +57,10 @@ done
 echo
 echo "==> first lines of ${files[0]}"
 head -n 5 "${files[0]}"
+
+echo
+echo "==> picture of what was collected"
+# Debian's python3 (with python3-matplotlib), whatever python3 comes first on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+"$python" scripts/plot.py "$out/csv" -o "$out/csv/plot.png"

@@ -1,28 +1,50 @@
 #!/usr/bin/env bash
-# Prepares the Windows cross build in the build folder (default build-win): unpacks Qt 5 Core
-# for mingw from the shared toolchains, gathers the {fmt} and ConcurrentQueue headers into an
-# include folder of their own, builds GoogleTest for mingw from Debian's sources and creates
-# the wine prefix. Everything lands in the build folder; nothing of it is committed.
-#   scripts/setup-windows.sh [BUILD_DIR]
+# Prepares the Windows cross build in the build folder (default build-win, or build-win32
+# for ZX_WIN_ARCH=i686): unpacks Qt 5 Core for mingw, gathers the {fmt} and ConcurrentQueue
+# headers into an include folder of their own, builds GoogleTest for mingw from Debian's
+# sources and creates the wine prefix. Everything lands in the build folder; nothing of it
+# is committed.
+#   [ZX_WIN_ARCH=x86_64|i686] scripts/setup-windows.sh [BUILD_DIR]
+# Qt 5 Core comes from the first of: qt5core-mingw64.tar.xz (or -mingw32) in
+# ZX_TOOLCHAINS_DIR or else ../shared/toolchains beside the clone; the same archive in the
+# cache folder (ZX_CACHE_DIR, default ~/.cache/zxcollector); or it is built from Debian's
+# source package into that cache by scripts/build-qt5core-mingw.sh (about 13 minutes once).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$repo/build-win}
+arch=${ZX_WIN_ARCH:-x86_64}
+case $arch in
+  x86_64) bits=64 default_build=build-win ;;
+  i686) bits=32 default_build=build-win32 ;;
+  *) echo "setup-windows: ZX_WIN_ARCH must be x86_64 or i686" >&2; exit 2 ;;
+esac
+build=${1:-$repo/$default_build}
 toolchains=${ZX_TOOLCHAINS_DIR:-$(dirname "$repo")/shared/toolchains}
+cache=${ZX_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zxcollector}
+qt=qt5core-mingw$bits
 third=$build/third_party
 mkdir -p "$third"
 build=$(cd "$build" && pwd)
 third=$build/third_party
 
-# Qt 5 Core for x86_64-w64-mingw32; unpacked again only when the archive changes.
-archive=$toolchains/qt5core-mingw64.tar.xz
-[ -f "$archive" ] || { echo "setup-windows: $archive not found" >&2; exit 1; }
-stamp=$(stat -c '%s %Y' "$archive")
-if [ ! -f "$third/qt5core-mingw64/.zx-stamp" ] || [ "$(cat "$third/qt5core-mingw64/.zx-stamp")" != "$stamp" ]; then
-  echo "setup-windows: unpacking $(basename "$archive")"
-  rm -rf "$third/qt5core-mingw64"
+# Qt 5 Core for the target; unpacked again only when the archive changes.
+archive=$toolchains/$qt.tar.xz
+if [ ! -f "$archive" ]; then
+  archive=$cache/$qt.tar.xz
+  if [ ! -f "$archive" ] && [ -f "$third/$qt/.zx-stamp" ]; then
+    archive=$(cut -d ' ' -f 1 "$third/$qt/.zx-stamp")
+    echo "setup-windows: keeping the $qt unpacked from $archive (no longer there)"
+  elif [ ! -f "$archive" ]; then
+    echo "setup-windows: no $qt.tar.xz in $toolchains or $cache: building Qt 5 Core for $arch (about 13 minutes)"
+    ARCH=$arch ZX_CACHE_DIR=$cache "$repo/scripts/build-qt5core-mingw.sh" "$archive"
+  fi
+fi
+stamp="$archive $(stat -c '%s %Y' "$archive" 2>/dev/null)"
+if [ ! -f "$third/$qt/.zx-stamp" ] || { [ -f "$archive" ] && [ "$(cat "$third/$qt/.zx-stamp")" != "$stamp" ]; }; then
+  echo "setup-windows: unpacking $archive"
+  rm -rf "${third:?}/$qt"
   tar -xJf "$archive" -C "$third"
-  echo "$stamp" >"$third/qt5core-mingw64/.zx-stamp"
+  echo "$stamp" >"$third/$qt/.zx-stamp"
 fi
 
 # Only fmt/ and concurrentqueue/: the host's /usr/include must never be on the cross
@@ -40,7 +62,7 @@ if [ ! -f "$third/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
   echo "setup-windows: building GoogleTest for mingw"
   rm -rf "$third/gtest-build"
   cmake -S "$gtest_src" -B "$third/gtest-build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw$bits.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$third/gtest" \
     -DBUILD_GMOCK=ON -Dgtest_disable_pthreads=OFF >/dev/null
   cmake --build "$third/gtest-build" -j2 >/dev/null
@@ -48,12 +70,21 @@ if [ ! -f "$third/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
   rm -rf "$third/gtest-build"
 fi
 
-# The wine prefix; its first start (wineboot) takes a while, so it happens here once.
+# The wine prefix; its first start (wineboot) takes a while, so it happens here once. A
+# prefix made before wine32 was installed has no 32-bit half (empty syswow64), and then
+# plain wine fails for 64-bit programs too: such a prefix is made anew.
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEARCH=win64
+wine=$repo/scripts/wine-loader.sh
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] &&
+  "$wine" --can-run-32; then
+  echo "setup-windows: the wine prefix $WINEPREFIX lacks its 32-bit half; making it anew"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "setup-windows: creating the wine prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  DISPLAY= wine wineboot --init >/dev/null 2>&1 || true
+  DISPLAY= "$wine" wineboot --init >/dev/null 2>&1 || true
   wineserver -w
   [ -f "$WINEPREFIX/system.reg" ] || { echo "setup-windows: wineboot failed" >&2; exit 1; }
 fi

@@ -4,13 +4,30 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format dpkg-dev
   qtbase5-dev libfmt-dev libconcurrentqueue-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 python3 util-linux
+  iproute2 python3 python3-matplotlib util-linux
+  mono-mcs mono-runtime
 )
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine wine64 xz-utils)
+  # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)
+fi
+
+# Asks for sudo only here, and only when not root.
+as_root=()
+[ "$(id -u)" -ne 0 ] && as_root=(sudo)
+updated=0
+apt_update() {
+  [ "$updated" = 1 ] || "${as_root[@]}" apt-get update -qq
+  updated=1
+}
+
+if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture (for wine32)"
+  "${as_root[@]}" dpkg --add-architecture i386
+  apt_update
 fi
 
 missing=()
@@ -20,11 +37,8 @@ done
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_update
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 else
   echo "setup: all packages present"
 fi

@@ -89,6 +89,13 @@ if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows tests" counted bash scripts/test-windows.sh
 fi
 
+# The 32-bit DLL (i686): build, export table, zip, and the 32-bit hosts where this machine
+# can run 32-bit programs.
+if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
+  step "windows 32-bit build" env ZX_WIN_ARCH=i686 bash scripts/build-windows.sh
+  step "windows 32-bit tests" counted env ZX_WIN_ARCH=i686 bash scripts/test-windows.sh
+fi
+
 echo
 if [ "$failed" -gt 0 ]; then
   echo "failed steps: ${failures[*]}"

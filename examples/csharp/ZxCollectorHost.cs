@@ -1,0 +1,135 @@
+// A .NET host of zxcollector_api: the thirteen functions declared with DllImport and the
+// calling order of the C host (examples/c-host).
+//   mcs -out:ZxCollectorHost.exe ZxCollectorHost.cs
+//   mono ZxCollectorHost.exe <log file> <save folder> [seconds]     (Windows: run the .exe)
+// The library is named without prefix or suffix: .NET on Windows loads zxcollector_api.dll,
+// mono on Linux libzxcollector_api.so (found through LD_LIBRARY_PATH or the system paths).
+// A 32-bit .NET process needs the 32-bit DLL; the functions are __stdcall there.
+using System;
+using System.Runtime.InteropServices;
+
+[StructLayout(LayoutKind.Sequential, Pack = 4)]
+public struct ZxCollectData
+{
+    public uint canId;                                      // identifier of the CAN frame
+    [MarshalAs(UnmanagedType.ByValArray, SizeConst = 32)]
+    public byte[] timestamp;                                // NUL-terminated text
+    public uint reserved;
+    [MarshalAs(UnmanagedType.ByValArray, SizeConst = 8)]
+    public int[] values;
+
+    public string TimestampText
+    {
+        get
+        {
+            int end = Array.IndexOf(timestamp, (byte)0);
+            return System.Text.Encoding.ASCII.GetString(timestamp, 0, end < 0 ? timestamp.Length : end);
+        }
+    }
+}
+
+public static class ZxCollectorApi
+{
+    const string Library = "zxcollector_api";
+    const CallingConvention Call = CallingConvention.StdCall;
+
+    public const int ZX_OK = 0;
+    public const int ZX_ERR_NO_DATA = -621;
+
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxOpenLog([MarshalAs(UnmanagedType.LPStr)] string logPath, int minLevel,
+                                       int fileSizeMB, int fileCount);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxCloseLog();
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxOpenDev(uint reserved, uint deviceIndex, int hostOctet);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxCloseDev(uint deviceIndex);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxInitCAN(uint deviceIndex, uint channelIndex, uint bitRate);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxInitCANFD(uint deviceIndex, uint channelIndex, uint bitRate, uint dataBitRate);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxResetCAN(uint deviceIndex, uint channelIndex);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxSetTerminalResistorCAN(uint deviceIndex, uint channelIndex, int enable);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxSetModuleSamplingFrequency(uint deviceIndex, uint channelIndex, uint moduleId,
+                                                          int frequency);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxReadBuffer(uint deviceIndex, uint channelIndex,
+                                          [Out] ZxCollectData[] records, int capacity);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxClearBuffer(uint deviceIndex, uint channelIndex);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxStartSaveFile(uint deviceIndex, uint channelIndex,
+                                             [MarshalAs(UnmanagedType.LPStr)] string rootDirectory,
+                                             [MarshalAs(UnmanagedType.LPStr)] string idMapping,
+                                             int maxFileSizeMB);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxStopSaveFile(uint deviceIndex, uint channelIndex);
+}
+
+public static class ZxCollectorHost
+{
+    static bool Check(string what, int result)
+    {
+        if (result == ZxCollectorApi.ZX_OK)
+            return true;
+        Console.Error.WriteLine("{0} failed: {1}", what, result);
+        return false;
+    }
+
+    public static int Main(string[] args)
+    {
+        if (args.Length < 2)
+        {
+            Console.Error.WriteLine("usage: ZxCollectorHost.exe <log file> <save folder> [seconds]");
+            return 2;
+        }
+        int size = Marshal.SizeOf(typeof(ZxCollectData));
+        if (size != 72)
+        {
+            Console.Error.WriteLine("ZxCollectData is {0} bytes here, the library's record is 72", size);
+            return 1;
+        }
+        const uint device = 0, channel = 0;
+        int seconds = args.Length > 2 ? int.Parse(args[2]) : 3;
+        var records = new ZxCollectData[1000];
+        long total = 0;
+        string lastTimestamp = "";
+
+        ZxCollectorApi.ZxOpenLog(args[0], 1, 10, 5);
+        if (!Check("ZxOpenDev", ZxCollectorApi.ZxOpenDev(0, device, 1)) ||
+            !Check("ZxInitCANFD", ZxCollectorApi.ZxInitCANFD(device, channel, 500000, 2000000)))
+        {
+            ZxCollectorApi.ZxCloseDev(device);
+            ZxCollectorApi.ZxCloseLog();
+            return 1;
+        }
+        bool ok = Check("ZxSetModuleSamplingFrequency",
+                        ZxCollectorApi.ZxSetModuleSamplingFrequency(device, channel, 0x101, 200));
+        ok = ok && Check("ZxStartSaveFile", ZxCollectorApi.ZxStartSaveFile(device, channel, args[1],
+                                                                           "0x101,Temperature\n0x301,Voltage\n", 10));
+        DateTime end = DateTime.UtcNow.AddSeconds(seconds);
+        while (ok && DateTime.UtcNow < end)
+        {
+            int n = ZxCollectorApi.ZxReadBuffer(device, channel, records, records.Length);
+            if (n > 0)
+            {
+                total += n;
+                lastTimestamp = records[n - 1].TimestampText;
+            }
+            else if (n != ZxCollectorApi.ZX_ERR_NO_DATA)
+            {
+                ok = Check("ZxReadBuffer", n);
+            }
+        }
+        ok = Check("ZxStopSaveFile", ZxCollectorApi.ZxStopSaveFile(device, channel)) && ok;
+        ok = Check("ZxResetCAN", ZxCollectorApi.ZxResetCAN(device, channel)) && ok;
+        ok = Check("ZxCloseDev", ZxCollectorApi.ZxCloseDev(device)) && ok;
+        ZxCollectorApi.ZxCloseLog();
+        Console.WriteLine("records read: {0}, last at {1}", total, lastTimestamp);
+        return ok && total > 0 ? 0 : 1;
+    }
+}
