@@ -33,9 +33,7 @@ KvVciDevice::KvVciDevice(int deviceIndex, QObject* parent)
 KvVciDevice::~KvVciDevice() {
     close();
     // The receive thread calls into this object; it must be gone before the buffers go.
-    if (socketClient_->isConnected()) {
-        socketClient_->disconnectFromServer();
-    }
+    socketClient_->disconnectFromServer();
     periodSender_->clear();
 }
 
@@ -78,7 +76,7 @@ int KvVciDevice::close() {
     const int linResult = closeLin(-1);
 
     // Whatever the link dropped over its life is told once, before the link goes.
-    socketClient_->lossCounters().reportSummary(socketClient_->deviceTag());
+    socketClient_->reportSummary();
     socketClient_->disconnectFromServer();
 
     store_->setDeviceOpened(index, false);
@@ -209,6 +207,11 @@ int KvVciDevice::sendRaw(const std::vector<std::uint8_t>& bytes) {
 }
 
 int KvVciDevice::request(const _KvVciProtocolData& record, int timeoutMs) {
+    if (socketClient_->linkEndCode() != 0) {
+        // Nothing reads replies any more; waiting for one would only hide that.
+        zxLog(ZxLevel::Error, "Request Device{} not sent: the device stopped receiving", deviceIndex());
+        return ZX_ERR_NOT_CONNECTED;
+    }
     bool answered = false;
     {
         std::unique_lock<std::mutex> lock(requestMutex_);
