@@ -198,6 +198,12 @@ int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
             error = ZX_ERR_SEND_REFUSED;
         } else if (UdpSocket::send(socket, data, length) < 0) {
             error = UdpSocket::lastError();
+            // A "port unreachable" of an earlier datagram (the box restarted) is
+            // reported by whichever call comes next and this datagram was not sent:
+            // the error is spent, so the send is tried once more.
+            if (!UdpSocket::socketIsGone(error) && UdpSocket::send(socket, data, length) >= 0) {
+                error = 0;
+            }
         }
     }
     if (error == ZX_ERR_SEND_REFUSED) {
