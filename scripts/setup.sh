@@ -8,6 +8,7 @@ packages=(
   qtbase5-dev libfmt-dev libconcurrentqueue-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 python3 util-linux
+  clang libclang-rt-dev
 )
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xz-utils)

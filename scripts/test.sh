@@ -2,7 +2,7 @@
 # Runs every test: sets up the machine, builds the Linux library and its tests, runs
 # them inside a private network namespace, does the same with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then cross-builds the Windows DLL and runs its tests
-# under wine (ZX_WITH_WINDOWS=0 skips the Windows part).
+# under wine (ZX_WITH_WINDOWS=0 skips the Windows part). The fuzz targets run 30 s each.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -65,6 +65,9 @@ step "linux tests" run_suite build
 
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DZX_SANITIZE=address,undefined -DZX_BUILD_BENCH=OFF
 step "sanitizer tests" run_sanitized_suite build-asan
+
+# The fuzz targets from the committed corpus, 30 s each (longer runs: scripts/fuzz.sh).
+step "fuzz targets" bash scripts/fuzz.sh --time 30
 
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows build" bash scripts/build-windows.sh
