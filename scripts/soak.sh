@@ -63,19 +63,19 @@ host_pid=$!
 
 saved_lines=0
 saved_files=0
-# Moves every CSV file that is no longer the newest of its folder off the small disk.
+# Takes every CSV file that is no longer the newest of its series (name_date_time_index.csv,
+# one series per name and folder) off the small disk, counting its lines.
 archive_complete() {
-  local dir newest f lines
-  for dir in "$disk"/save/*/; do
-    [ -d "$dir" ] || continue
-    newest=$(ls -t "$dir" 2>/dev/null | head -n 1)
-    for f in "$dir"*.csv; do
-      [ -f "$f" ] && [ "$(basename "$f")" != "$newest" ] || continue
-      lines=$(wc -l <"$f")
-      saved_lines=$((saved_lines + lines - 1)) # the header line
-      saved_files=$((saved_files + 1))
-      rm -f "$f"
-    done
+  local f series newest lines
+  for f in "$disk"/save/*/*.csv; do
+    [ -f "$f" ] || continue
+    series=${f%_*_*_*.csv}
+    newest=$(ls -t "$series"_*_*_*.csv 2>/dev/null | head -n 1)
+    [ "$f" != "$newest" ] || continue
+    lines=$(wc -l <"$f")
+    saved_lines=$((saved_lines + lines - 1)) # the header line
+    saved_files=$((saved_files + 1))
+    rm -f "$f"
   done
 }
 
