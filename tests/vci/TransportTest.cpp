@@ -476,4 +476,44 @@ TEST_F(TransportTest, KernelDropsOfAFloodAreCounted) {
     client.disconnectFromServer();
 }
 
+TEST_F(TransportTest, HalfFrameBeforeKernelDropsIsNotCompletedByLaterBytes) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    TransportPeer peer(kBoxIp, kVciServerPort);
+    ASSERT_TRUE(peer.ok());
+    RecordSink sink;
+    KvVciSocketClient client(4);
+    client.setDataCallback(sink.callback());
+    ASSERT_TRUE(client.connectToServer(boxSettings()));
+    const std::uint16_t port = learnClientPort(client, peer);
+
+    // Every datagram ends inside a frame that the next one completes, so wherever the
+    // kernel starts dropping, a half frame is carried over into the gap.
+    constexpr std::size_t kHead = 13;
+    const ReleaseOnExit releaseOnExit{sink};
+    sink.hold(true);
+    ASSERT_TRUE(peer.sendTo(kHostIp, port, numberedFrame(0)));
+    std::vector<std::uint8_t> previous = numberedFrame(1);
+    ASSERT_TRUE(
+        peer.sendTo(kHostIp, port, std::vector<std::uint8_t>(previous.begin(), previous.begin() + kHead)));
+    for (std::uint32_t n = 2; n <= 100000; ++n) {
+        std::vector<std::uint8_t> datagram(previous.begin() + kHead, previous.end());
+        previous = numberedFrame(n);
+        datagram.insert(datagram.end(), previous.begin(), previous.begin() + kHead);
+        peer.sendTo(kHostIp, port, datagram);
+    }
+    sink.hold(false);
+    // whole frames after the gap, until one of them arrived
+    std::uint32_t marker = 200000;
+    ASSERT_TRUE(zxtest::pollUntil(
+        10s, [&] { return sink.contains(marker) || !peer.sendTo(kHostIp, port, numberedFrame(++marker)); },
+        50ms));
+    ASSERT_TRUE(sink.contains(marker));
+
+    const KvVciLossSnapshot losses = client.lossCounters().snapshot();
+    EXPECT_GT(losses.kernelDroppedDatagrams, 0u);
+    EXPECT_GT(losses.gapDiscardedBytes, 0u);
+    EXPECT_EQ(sink.spliced(), 0u);
+    client.disconnectFromServer();
+}
+
 } // namespace
