@@ -40,11 +40,15 @@ mkdir -p "$build/artifacts"
 for target in "${targets[@]}"; do
   scratch=$(mktemp -d)
   out=$build/fuzz_$target.out
+  # Seeds stay in play even when they add no coverage (the INI reader's parsing is
+  # not instrumented), and a dictionary gives inputs the shape of the format.
+  extra=(-keep_seed=1 -cross_over_uniform_dist=1)
+  [ -f "$root/fuzz/$target.dict" ] && extra+=(-dict="$root/fuzz/$target.dict")
   # A small quarantine and no fill of fresh blocks: the settings reader allocates large
   # buffers per run, and filling them and faulting in fresh pages dominated its time.
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=16:max_malloc_fill_size=0 \
     UBSAN_OPTIONS=print_stacktrace=1 \
-    nice -n 19 "$build/fuzz/fuzz_$target" "${limit[@]}" -rss_limit_mb=2048 -print_final_stats=1 \
+    nice -n 19 "$build/fuzz/fuzz_$target" "${limit[@]}" "${extra[@]}" -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/artifacts/${target}-" "$scratch" "$root/fuzz/corpus/$target" >"$out" 2>&1
   rc=$?
   rm -rf "$scratch"
