@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 python3 python3-matplotlib util-linux
   mono-mcs mono-runtime
+  clang libclang-rt-dev
 )
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.

@@ -3,7 +3,7 @@
 # them inside a private network namespace, does the same with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs the concurrency programs under ThreadSanitizer, then
 # cross-builds the Windows DLL and runs its tests under wine (ZX_WITH_WINDOWS=0 skips
-# the Windows part).
+# the Windows part). The fuzz targets run 30 s each.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -83,6 +83,9 @@ run_tsan_suite() {
 }
 step "thread sanitizer build" build_tsan
 step "thread sanitizer tests" run_tsan_suite
+
+# The fuzz targets from the committed corpus, 30 s each (longer runs: scripts/fuzz.sh).
+step "fuzz targets" bash scripts/fuzz.sh --time 30
 
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows build" bash scripts/build-windows.sh

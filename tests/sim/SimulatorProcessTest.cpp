@@ -1,8 +1,11 @@
 // The vci-sim program as the end-to-end tests use it: through SimulatorProcess.
 #include "tests/support/SimulatorProcess.h"
 #include "tests/sim/SimTestHelpers.h"
+#include "tests/support/PollUntil.h"
 #include "tests/support/PrivateNetwork.h"
 #include "tools/vci-sim/VciSimulator.h"
+
+#include <csignal>
 
 namespace zxtest {
 namespace {
@@ -23,6 +26,22 @@ TEST(SimulatorProcessLauncher, ProgramAnswersAfterReadyAndEndsCleanlyOnSigterm) 
     EXPECT_EQ(process.stop(), 0);
     EXPECT_FALSE(process.running());
     EXPECT_NE(process.output().find("vci-sim device 1:"), std::string::npos) << process.output();
+}
+
+TEST(SimulatorProcessLauncher, Sigusr1RestartsTheBoxOnTheSameAddress) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    SimulatorProcess process;
+    ASSERT_TRUE(process.start({"--restart-pause-ms", "1000"})) << process.output();
+    HostUdpSocket host(0);
+    const auto version = hostFrame(kDevice, 0x60, 0, 0, {0x01});
+    ASSERT_TRUE(requestReply(host, version));
+
+    ASSERT_EQ(::kill(process.pid(), SIGUSR1), 0);
+    // away for a second, then it answers on its address again, to the same host socket
+    EXPECT_TRUE(pollUntil(3s, [&] { return !requestReply(host, version, 100ms); }));
+    EXPECT_TRUE(pollUntil(5s, [&] { return requestReply(host, version, 100ms).has_value(); }));
+    EXPECT_EQ(process.stop(), 0);
+    EXPECT_NE(process.output().find("vci-sim restarted"), std::string::npos) << process.output();
 }
 
 TEST(SimulatorProcessLauncher, ProgramStopsByItselfAfterDuration) {

@@ -386,6 +386,24 @@ TEST_F(DeviceBoxTest, ClosingDeviceWhoseBoxWentSilentTimesOutPerOpenChannel) {
     EXPECT_TRUE(log.hasLine(1, "Closed Device0"));
 }
 
+TEST_F(DeviceBoxTest, DeviceThatStoppedReceivingFailsAtOnceAndNamesTheCauseWhenClosed) {
+    ZX_REQUIRE_PRIVATE_NETWORK();
+    ASSERT_TRUE(startBoxes());
+    LogCapture log;
+    KvVciDevice device(0);
+    ASSERT_EQ(device.open(), ZX_OK);
+    ASSERT_EQ(device.openCan(0), ZX_OK);
+    sim->sendEmptyDatagram(0); // ends the receive thread
+    ASSERT_TRUE(zxtest::pollUntil(2s, [&] { return !device.isConnected(); }));
+    EXPECT_EQ(device.openCan(1), ZX_ERR_NOT_CONNECTED);
+    // no reply can arrive, so closing does not wait for one per open channel
+    const auto start = std::chrono::steady_clock::now();
+    device.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+    EXPECT_TRUE(
+        log.hasLine(3, "Device0 stopped receiving before it was closed: the box closed the connection"));
+}
+
 TEST_F(DeviceBoxTest, ReceivedCanFramesOfKindTwoLandInTheirChannelInOrder) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(startBoxes());

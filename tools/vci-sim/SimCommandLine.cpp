@@ -117,6 +117,8 @@ std::string SimCommandLine::usage() {
            "  --split-frames          cut every datagram inside a frame\n"
            "  --wrong-channel         reply with channel + 1\n"
            "  --duration SECONDS      stop after this time (default: run until signalled)\n"
+           "  --restart-pause-ms N    SIGUSR1 restarts every box: its address is unbound for\n"
+           "                          N ms, then it goes on where it was (default 2000)\n"
            "  --help                  this text\n";
 }
 
@@ -248,6 +250,11 @@ std::string SimCommandLine::parse(int argc, const char* const* argv) {
                 return bad();
             }
             options.misbehaviour.garbageBytesBetweenFrames = static_cast<uint32_t>(number);
+        } else if (option == "--restart-pause-ms") {
+            if (!toNumber(value, 600000, number)) {
+                return bad();
+            }
+            restartPauseMs = static_cast<uint32_t>(number);
         } else if (option == "--duration") {
             if (!toDouble(value, durationSeconds)) {
                 return bad();

@@ -9,7 +9,8 @@ namespace vcisim {
 
 struct SimCommandLine {
     VciSimulatorOptions options;
-    double durationSeconds = 0.0; // 0: until SIGINT or SIGTERM
+    double durationSeconds = 0.0;   // 0: until SIGINT or SIGTERM
+    uint32_t restartPauseMs = 2000; // how long a box restarted by SIGUSR1 stays away
     bool help = false;
 
     // Empty on success, otherwise what is wrong with the arguments.

@@ -1,11 +1,15 @@
-// How the vci-sim program waits for its end: SIGINT, SIGTERM or the end of --duration.
+// How the vci-sim program waits for its end: SIGINT, SIGTERM or the end of --duration;
+// SIGUSR1 asks for a restart of the boxes in between.
 #pragma once
 
 namespace vcisim {
 
-// Call before any thread starts, so the stop signals reach only the waiting thread.
+enum class SimSignal { Stop, Restart };
+
+// Call before any thread starts, so the signals reach only the waiting thread.
 void blockStopSignals();
-// Returns when a stop signal arrives or, for seconds > 0, when they have passed.
-void waitForStopSignal(double seconds);
+// Returns Stop when a stop signal arrives or, for seconds > 0, when that many seconds
+// have passed since the first call; Restart when SIGUSR1 arrives.
+SimSignal waitForStopSignal(double seconds);
 
 } // namespace vcisim

@@ -13,6 +13,7 @@ sigset_t stopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
     return set;
 }
 } // namespace
@@ -22,28 +23,29 @@ void blockStopSignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void waitForStopSignal(double seconds) {
+SimSignal waitForStopSignal(double seconds) {
     const sigset_t set = stopSignals();
     if (seconds <= 0) {
         int signal = 0;
         while (sigwait(&set, &signal) != 0) {
         }
-        return;
+        return signal == SIGUSR1 ? SimSignal::Restart : SimSignal::Stop;
     }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    static const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            return;
+            return SimSignal::Stop;
         }
         timespec timeout{static_cast<time_t>(left.count() / 1000000000),
                          static_cast<long>(left.count() % 1000000000)};
-        if (sigtimedwait(&set, nullptr, &timeout) >= 0) {
-            return;
+        const int signal = sigtimedwait(&set, nullptr, &timeout);
+        if (signal >= 0) {
+            return signal == SIGUSR1 ? SimSignal::Restart : SimSignal::Stop;
         }
         if (errno != EINTR && errno != EAGAIN) {
-            return;
+            return SimSignal::Stop;
         }
     }
 }

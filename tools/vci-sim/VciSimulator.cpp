@@ -5,6 +5,8 @@
 #include "tools/vci-sim/SimDatagramWriter.h"
 #include "tools/vci-sim/SimWire.h"
 
+#include <thread>
+
 namespace vcisim {
 
 VciSimulator::VciSimulator(VciSimulatorOptions options) : options_(std::move(options)) {}
@@ -42,6 +44,21 @@ void VciSimulator::stop() {
         box->stop();
     }
     boxes_.clear();
+}
+
+bool VciSimulator::restart(std::chrono::milliseconds pause) {
+    for (auto& box : boxes_) {
+        box->stop();
+    }
+    std::this_thread::sleep_for(pause);
+    for (auto& box : boxes_) {
+        const std::string why = box->start();
+        if (!why.empty()) {
+            lastError_ = "device " + std::to_string(box->deviceIndex()) + ": " + why;
+            return false;
+        }
+    }
+    return true;
 }
 
 SimBox* VciSimulator::box(uint32_t deviceIndex) const {

@@ -5,6 +5,7 @@
 
 #include "tools/vci-sim/VciSimulatorOptions.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ public:
     bool start();
     void stop();
     bool running() const { return !boxes_.empty(); }
+    // Takes every box off its address for the pause (datagrams to it are refused, as
+    // by a box that reboots), then binds again and goes on with the same state and the
+    // same host. False (with lastError) when an address cannot be bound again.
+    bool restart(std::chrono::milliseconds pause);
     const std::string& lastError() const { return lastError_; }
     const VciSimulatorOptions& options() const { return options_; }
 

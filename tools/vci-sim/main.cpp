@@ -3,6 +3,7 @@
 #include "tools/vci-sim/SimStopSignal.h"
 #include "tools/vci-sim/VciSimulator.h"
 
+#include <chrono>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -24,7 +25,13 @@ int main(int argc, char** argv) {
     }
     std::fputs("vci-sim ready\n", stdout);
     std::fflush(stdout);
-    vcisim::waitForStopSignal(commandLine.durationSeconds);
+    while (vcisim::waitForStopSignal(commandLine.durationSeconds) == vcisim::SimSignal::Restart) {
+        std::printf("vci-sim restarting the boxes for %u ms\n", commandLine.restartPauseMs);
+        std::fflush(stdout);
+        simulator.restart(std::chrono::milliseconds(commandLine.restartPauseMs));
+        std::puts("vci-sim restarted");
+        std::fflush(stdout);
+    }
     for (uint32_t index : commandLine.options.deviceIndices) {
         std::printf("vci-sim device %u: %llu frames in %llu datagrams sent, %llu requests, %llu heartbeats\n",
                     index, static_cast<unsigned long long>(simulator.framesSent(index)),

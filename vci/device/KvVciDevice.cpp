@@ -34,9 +34,7 @@ KvVciDevice::KvVciDevice(int deviceIndex, QObject* parent)
 KvVciDevice::~KvVciDevice() {
     close();
     // The receive thread calls into this object; it must be gone before the buffers go.
-    if (socketClient_->isConnected()) {
-        socketClient_->disconnectFromServer();
-    }
+    socketClient_->disconnectFromServer();
     periodSender_->clear();
 }
 
@@ -79,7 +77,7 @@ int KvVciDevice::close() {
     const int linResult = closeLin(-1);
 
     // Whatever the link dropped over its life is told once, before the link goes.
-    socketClient_->lossCounters().reportSummary(socketClient_->deviceTag());
+    socketClient_->reportSummary();
     socketClient_->disconnectFromServer();
 
     store_->setDeviceOpened(index, false);
@@ -217,6 +215,11 @@ int KvVciDevice::request(const _KvVciProtocolData& record, int timeoutMs) {
     // mid-request may hold requestMutex_: no reply can come, so none is waited for.
     if (Common::processExiting()) {
         return ZX_ERR_REQUEST_TIMEOUT;
+    }
+    if (socketClient_->linkEndCode() != 0) {
+        // Nothing reads replies any more; waiting for one would only hide that.
+        zxLog(ZxLevel::Error, "Request Device{} not sent: the device stopped receiving", deviceIndex());
+        return ZX_ERR_NOT_CONNECTED;
     }
     bool answered = false;
     {

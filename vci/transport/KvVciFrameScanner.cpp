@@ -46,6 +46,13 @@ void KvVciFrameScanner::feed(const std::uint8_t* datagram, std::size_t length, c
     flush(deliver);
 }
 
+void KvVciFrameScanner::discardCarried() {
+    if (carried_ > 0) {
+        lossCounters_.addGapDiscard(carried_);
+        carried_ = 0;
+    }
+}
+
 std::size_t KvVciFrameScanner::scan(const std::uint8_t* area, std::size_t total,
                                     const BatchCallback& deliver) {
     std::size_t p = 0;

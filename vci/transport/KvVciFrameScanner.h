@@ -27,6 +27,11 @@ public:
     // this call returns. Allocates nothing.
     void feed(const std::uint8_t* datagram, std::size_t length, const BatchCallback& deliver);
 
+    // Drops the carried-over bytes (counted as a gap discard): the datagrams that
+    // would have completed them were lost, and the stream has no checksum to tell a
+    // frame spliced from two others.
+    void discardCarried();
+
     // Bytes kept for the next datagram (an unfinished frame or up to 8 stray bytes).
     std::size_t carried() const { return carried_; }
 

@@ -23,6 +23,9 @@ KvVciLossSnapshot KvVciLossCounters::snapshot() const {
     counts.abnormalDataFrames = abnormalDataFrames_.load(std::memory_order_relaxed);
     counts.unbufferedFrames = unbufferedFrames_.load(std::memory_order_relaxed);
     counts.overflowDiscardedBytes = overflowDiscardedBytes_.load(std::memory_order_relaxed);
+    counts.truncatedDatagrams = truncatedDatagrams_.load(std::memory_order_relaxed);
+    counts.gapDiscardedBytes = gapDiscardedBytes_.load(std::memory_order_relaxed);
+    counts.receiveErrors = receiveErrors_.load(std::memory_order_relaxed);
     return counts;
 }
 
@@ -44,16 +47,20 @@ void KvVciLossCounters::reportIfDue(const std::string& deviceTag) {
     reportedTotal_.store(total, std::memory_order_relaxed);
     zxLog(ZxLevel::Warning,
           "Device{} link dropped {} datagrams in the kernel, {} oversized frames, {} abnormal data frames, "
-          "{} frames without a channel buffer, {} carried-over bytes on overflow",
+          "{} frames without a channel buffer, {} carried-over bytes on overflow, {} datagrams cut short, "
+          "{} carried-over bytes after a gap, {} receive errors",
           deviceTag, counts.kernelDroppedDatagrams, counts.oversizedFrames, counts.abnormalDataFrames,
-          counts.unbufferedFrames, counts.overflowDiscardedBytes);
+          counts.unbufferedFrames, counts.overflowDiscardedBytes, counts.truncatedDatagrams,
+          counts.gapDiscardedBytes, counts.receiveErrors);
 }
 
 void KvVciLossCounters::reportSummary(const std::string& deviceTag) const {
     const KvVciLossSnapshot counts = snapshot();
     zxLog(ZxLevel::Info,
           "Device{} link losses in total: {} datagrams dropped in the kernel, {} oversized frames, "
-          "{} abnormal data frames, {} frames without a channel buffer, {} carried-over bytes on overflow",
+          "{} abnormal data frames, {} frames without a channel buffer, {} carried-over bytes on overflow, "
+          "{} datagrams cut short, {} carried-over bytes after a gap, {} receive errors",
           deviceTag, counts.kernelDroppedDatagrams, counts.oversizedFrames, counts.abnormalDataFrames,
-          counts.unbufferedFrames, counts.overflowDiscardedBytes);
+          counts.unbufferedFrames, counts.overflowDiscardedBytes, counts.truncatedDatagrams,
+          counts.gapDiscardedBytes, counts.receiveErrors);
 }

@@ -8,6 +8,8 @@
 #include "zxcollector_api.h"
 
 #include <array>
+#include <chrono>
+#include <exception>
 #include <mutex>
 #include <system_error>
 
@@ -25,7 +27,29 @@ enum ReadLoopExit : int {
     kExitClosedByServer = -1,
     kExitReconnectFailed = -2,
     kExitReadError = -3,
+    kExitFailed = -4,
 };
+
+constexpr std::int64_t kReceiveErrorLogIntervalNs = 1000000000; // one line per second at most
+
+const char* linkEndText(int exitCode) {
+    switch (exitCode) {
+    case kExitClosedByServer:
+        return "the box closed the connection";
+    case kExitReconnectFailed:
+        return "reopening the socket failed";
+    case kExitReadError:
+        return "the socket failed";
+    default:
+        return "the receive thread failed";
+    }
+}
+
+std::int64_t steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -63,6 +87,7 @@ bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
     socket_.store(socket);
     running_.store(true);
     receiveBodyDone_.store(false);
+    linkEndCode_.store(kExitStopped);
     try {
         receiveThread_ = std::thread(&KvVciSocketClient::readLoop, this);
     } catch (const std::system_error& error) {
@@ -99,6 +124,12 @@ Common::SocketHandle KvVciSocketClient::openSocket() {
     }
     if (Common::Utils::setSocketReceiveBufferSize(socket, kReceiveBufferKiB) == 0) {
         zxLog(ZxLevel::Warning, "Failed to set UDP receive buffer size, using system default");
+    }
+    const int granted = UdpSocket::grantedReceiveBufferBytes(socket);
+    if (granted >= 0 && granted < kReceiveBufferKiB * 1024) {
+        // A burst longer than this is dropped by the system (and counted).
+        zxLog(ZxLevel::Warning, "UDP receive buffer is {} bytes instead of the {} asked for; {} limits it",
+              granted, kReceiveBufferKiB * 1024, UdpSocket::receiveBufferLimitSetting());
     }
     UdpSocket::enableDropCounter(socket);
     zxLog(ZxLevel::Info, "Current network card send and receive buffer: {}/{}",
@@ -168,6 +199,12 @@ int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
             error = ZX_ERR_SEND_REFUSED;
         } else if (UdpSocket::send(socket, data, length) < 0) {
             error = UdpSocket::lastError();
+            // A "port unreachable" of an earlier datagram (the box restarted) is
+            // reported by whichever call comes next and this datagram was not sent:
+            // the error is spent, so the send is tried once more.
+            if (!UdpSocket::socketIsGone(error) && UdpSocket::send(socket, data, length) >= 0) {
+                error = 0;
+            }
         }
     }
     if (error == ZX_ERR_SEND_REFUSED) {
@@ -187,7 +224,16 @@ int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
 }
 
 bool KvVciSocketClient::isConnected() const {
-    return socket_.load() != kUdpNoSocket;
+    return socket_.load() != kUdpNoSocket && linkEndCode_.load() == kExitStopped;
+}
+
+void KvVciSocketClient::reportSummary() const {
+    lossCounters_.reportSummary(deviceTag_);
+    const int code = linkEndCode_.load();
+    if (code != kExitStopped) {
+        zxLog(ZxLevel::Error, "Device{} stopped receiving before it was closed: {} (exit code {})",
+              deviceTag_, linkEndText(code), code);
+    }
 }
 
 void KvVciSocketClient::setDataCallback(DataCallback callback) {
@@ -201,6 +247,33 @@ void KvVciSocketClient::setDataCallback(DataCallback callback) {
 
 void KvVciSocketClient::readLoop() {
     const Common::ThreadBodyDone bodyDone(receiveBodyDone_);
+    int exitCode = kExitFailed;
+    try {
+        exitCode = receiveUntilStopped();
+    } catch (const std::exception& error) {
+        zxLog(ZxLevel::Error, "Device{} receive thread failed: {}", deviceTag_, error.what());
+    } catch (...) {
+        zxLog(ZxLevel::Error, "Device{} receive thread failed", deviceTag_);
+    }
+    if (exitCode != kExitStopped && running_.load()) {
+        // Nothing reads the socket any more: requests must fail at once instead of
+        // waiting for replies, and reads must not look like a quiet bus.
+        linkEndCode_.store(exitCode);
+        zxLog(ZxLevel::Error, "Device{} stopped receiving: {}", deviceTag_, linkEndText(exitCode));
+    }
+}
+
+void KvVciSocketClient::noteReceiveError(int error) {
+    lossCounters_.addReceiveError();
+    const std::int64_t now = steadyNowNs();
+    if (lastReceiveErrorLogNs_ == 0 || now - lastReceiveErrorLogNs_ >= kReceiveErrorLogIntervalNs) {
+        lastReceiveErrorLogNs_ = now;
+        zxLog(ZxLevel::Error, "Failed to read data. Error: {} ({} receive errors so far; receiving goes on)",
+              error, lossCounters_.snapshot().receiveErrors);
+    }
+}
+
+int KvVciSocketClient::receiveUntilStopped() {
     const std::string threadId = Common::Utils::getThreadIdString();
     zxLog(ZxLevel::Info, "Start read message thread {}", threadId);
     if (Common::Utils::setReceiveTimeout(socket_.load(), kReceiveTimeoutMs) != 0) {
@@ -219,12 +292,20 @@ void KvVciSocketClient::readLoop() {
             break;
         }
         std::uint32_t kernelDrops = kernelDropsSeen;
+        bool truncated = false;
         const long received =
-            UdpSocket::receive(socket, receiveBuffer.data(), receiveBuffer.size(), kernelDrops);
+            UdpSocket::receive(socket, receiveBuffer.data(), receiveBuffer.size(), kernelDrops, truncated);
         if (received < 0) {
             const int error = UdpSocket::lastError();
             if (error == kUdpErrorTimedOut || error == kUdpErrorTryAgain || !running_.load()) {
                 lossCounters_.reportIfDue(deviceTag_);
+                continue;
+            }
+            // Whatever caused the error, the stream has a gap: a half frame carried
+            // over must not be completed by bytes of another frame.
+            scanner.discardCarried();
+            if (!UdpSocket::socketIsGone(error)) {
+                noteReceiveError(error);
                 continue;
             }
             zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
@@ -259,14 +340,22 @@ void KvVciSocketClient::readLoop() {
         if (kernelDrops != kernelDropsSeen) {
             lossCounters_.addKernelDrops(static_cast<std::uint32_t>(kernelDrops - kernelDropsSeen));
             kernelDropsSeen = kernelDrops;
+            // The datagrams that would have completed the carried bytes may be among them.
+            scanner.discardCarried();
         }
         if (Common::shouldLogLevel(ZxLevel::Debug)) {
             Common::logDebugHex(deviceTag_ + " RD:", receiveBuffer.data(),
                                 static_cast<std::uint64_t>(received));
         }
         scanner.feed(receiveBuffer.data(), static_cast<std::size_t>(received), dataCallback_);
+        if (truncated) {
+            // Complete frames before the cut are good; the cut one cannot be finished.
+            lossCounters_.addTruncatedDatagram();
+            scanner.discardCarried();
+        }
         lossCounters_.reportIfDue(deviceTag_);
     }
 
     zxLog(ZxLevel::Info, "Stopped read message thread {}, exit code {}", threadId, exitCode);
+    return exitCode;
 }

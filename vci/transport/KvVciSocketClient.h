@@ -40,7 +40,14 @@ public:
     // 0, -103 (empty data or no socket) or -411 (send failed).
     int sendData(const std::vector<std::uint8_t>& bytes);
     int sendData(const QByteArray& bytes);
+    // True while the socket is open and the receive thread still reads it; false once
+    // the thread ended on its own (the socket is then unusable or the box closed it).
     bool isConnected() const;
+    // The code the receive thread ended with on its own (see linkEndText), 0 while it
+    // runs or after a stop the owner asked for.
+    int linkEndCode() const { return linkEndCode_.load(); }
+    // Logs the link's loss totals, and at level 3 why receiving ended early if it did.
+    void reportSummary() const;
     // Installed only while no socket is open; while connected the callback is discarded.
     void setDataCallback(DataCallback callback);
 
@@ -55,6 +62,9 @@ private:
     void closeSocket();
     int sendBytes(const std::uint8_t* data, std::size_t length);
     void readLoop();
+    int receiveUntilStopped();
+    // Counts a failed receive that leaves the socket usable; logs at most once a second.
+    void noteReceiveError(int error);
 
     std::unique_ptr<Common::HeartbeatManager> heartbeat_;
     std::string deviceTag_;
@@ -74,4 +84,6 @@ private:
     bool socketLayerStarted_ = false;
     std::thread receiveThread_;
     std::atomic<bool> receiveBodyDone_{false}; // see Common::joinThread
+    std::atomic<int> linkEndCode_{0};
+    std::int64_t lastReceiveErrorLogNs_ = 0; // receive thread only
 };

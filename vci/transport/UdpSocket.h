@@ -35,9 +35,21 @@ public:
     static long send(Common::SocketHandle socket, const void* data, std::size_t length);
     // Receives one datagram into buffer; the byte count (0 for an empty datagram or a
     // socket shut down for reading), or -1 with lastError(). droppedTotal is set to the
-    // system's running count of dropped datagrams when the datagram carries it.
+    // system's running count of dropped datagrams when the datagram carries it;
+    // truncated tells whether the datagram was longer than capacity (its first
+    // capacity bytes are then in buffer and counted in the result).
     static long receive(Common::SocketHandle socket, void* buffer, std::size_t capacity,
-                        std::uint32_t& droppedTotal);
+                        std::uint32_t& droppedTotal, bool& truncated);
+    // True when a failed receive means the socket itself is unusable. Every other
+    // error of a datagram socket concerns one datagram (an ICMP "port unreachable"
+    // after the peer restarted, an oversized datagram) and the next receive works.
+    static bool socketIsGone(int error);
+
+    // The receive buffer the system granted, in bytes of datagram data, and the
+    // system setting that caps it for a process without the right to exceed it
+    // (empty where there is no such cap).
+    static int grantedReceiveBufferBytes(Common::SocketHandle socket);
+    static const char* receiveBufferLimitSetting();
 
     // Wakes a receive that is blocked on the socket; the descriptor stays valid.
     static void shutdown(Common::SocketHandle socket);

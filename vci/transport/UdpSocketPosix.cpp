@@ -62,7 +62,7 @@ long UdpSocket::send(Common::SocketHandle socket, const void* data, std::size_t 
 }
 
 long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t capacity,
-                        std::uint32_t& droppedTotal) {
+                        std::uint32_t& droppedTotal, bool& truncated) {
     sockaddr_in sender;
     iovec part{buffer, capacity};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
@@ -79,12 +79,41 @@ long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t c
     if (received < 0) {
         return -1;
     }
+    // Linux returns the first capacity bytes of a longer datagram and says so only here.
+    truncated = (message.msg_flags & MSG_TRUNC) != 0;
     for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
         if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SO_RXQ_OVFL) {
             std::memcpy(&droppedTotal, CMSG_DATA(item), sizeof(droppedTotal));
         }
     }
     return static_cast<long>(received);
+}
+
+bool UdpSocket::socketIsGone(int error) {
+    switch (error) {
+    case EBADF:
+    case ENOTSOCK:
+    case EFAULT:
+    case EINVAL:
+    case ENOTCONN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int UdpSocket::grantedReceiveBufferBytes(Common::SocketHandle socket) {
+    int bytes = 0;
+    socklen_t length = sizeof(bytes);
+    if (::getsockopt(toFd(socket), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) {
+        return -1;
+    }
+    // Linux reports twice the size asked for: the other half is its bookkeeping.
+    return bytes / 2;
+}
+
+const char* UdpSocket::receiveBufferLimitSetting() {
+    return "net.core.rmem_max";
 }
 
 void UdpSocket::shutdown(Common::SocketHandle socket) {

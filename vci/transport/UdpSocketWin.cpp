@@ -71,12 +71,52 @@ long UdpSocket::send(Common::SocketHandle socket, const void* data, std::size_t 
     return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
 }
 
-long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t capacity, std::uint32_t&) {
+long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t capacity, std::uint32_t&,
+                        bool& truncated) {
     sockaddr_in sender;
     int senderLength = sizeof(sender);
     const int received = ::recvfrom(toSocket(socket), static_cast<char*>(buffer), static_cast<int>(capacity),
                                     0, reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    return received == SOCKET_ERROR ? -1 : static_cast<long>(received);
+    truncated = false;
+    if (received == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEMSGSIZE) {
+            // The buffer holds the datagram's first capacity bytes; the rest is lost.
+            truncated = true;
+            return static_cast<long>(capacity);
+        }
+        return -1;
+    }
+    return static_cast<long>(received);
+}
+
+bool UdpSocket::socketIsGone(int error) {
+    switch (error) {
+    case WSANOTINITIALISED:
+    case WSAENETDOWN:
+    case WSAENOTSOCK:
+    case WSAEBADF:
+    case WSAEFAULT:
+    case WSAEINVAL:
+    case WSAESHUTDOWN:
+    case WSAENOTCONN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int UdpSocket::grantedReceiveBufferBytes(Common::SocketHandle socket) {
+    int bytes = 0;
+    int length = sizeof(bytes);
+    if (::getsockopt(toSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length) !=
+        0) {
+        return -1;
+    }
+    return bytes;
+}
+
+const char* UdpSocket::receiveBufferLimitSetting() {
+    return "";
 }
 
 void UdpSocket::shutdown(Common::SocketHandle socket) {

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Soak run (not part of the test command): vci-sim streams unique values at a high rate,
+# zxsoak reads them through ZxReadBuffer and saves them, for a given time. Midway the
+# box is restarted (its address gone for 2 s) and the save disk, a small tmpfs in a
+# private mount namespace, is filled for 10 s and then freed. Saved files are moved
+# off the small disk as they complete, as a host's archiver would. The closing report:
+# records sent, read, saved, lost and spliced, the loss counters the library logged,
+# resident memory and threads, and how long each stop took.
+#
+#   scripts/soak.sh [--duration SECONDS (600)] [--rate FRAMES_PER_SECOND (5000)]
+#                   [--disk-mb MB (64)]
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+if [ "${1:-}" != "--inside" ]; then
+  duration=600 rate=5000 disk_mb=64
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --duration) duration=$2; shift 2 ;;
+      --rate) rate=$2; shift 2 ;;
+      --disk-mb) disk_mb=$2; shift 2 ;;
+      -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+      *) echo "soak: unknown option $1" >&2; exit 2 ;;
+    esac
+  done
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  if [ ! -f build/build.ninja ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+  fi
+  ninja -C build -j "${ZX_JOBS:-2}" vci-sim zxsoak zxcollector_api >/dev/null || exit 1
+  # A private network (only lo) and a private mount namespace for the small disk.
+  exec scripts/netns-run.sh unshare --mount --propagation private -- "$0" --inside "$duration" "$rate" "$disk_mb"
+fi
+duration=$2 rate=$3 disk_mb=$4
+
+work=$(mktemp -d /tmp/zxsoak.XXXXXX)
+disk=$work/disk
+archive=$work/archive
+mkdir -p "$disk" "$archive"
+mount -t tmpfs -o size="${disk_mb}m" zxsoak "$disk" || { echo "soak: cannot mount the small disk" >&2; exit 1; }
+sim_pid=
+host_pid=
+cleanup() {
+  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  wait 2>/dev/null
+  umount "$disk" 2>/dev/null
+}
+trap cleanup EXIT
+
+"$root/build/tools/vci-sim/vci-sim" --unique-values --rate "$rate" --restart-pause-ms 2000 >"$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q 'vci-sim ready' "$work/sim.out" && break
+  sleep 0.1
+done
+grep -q 'vci-sim ready' "$work/sim.out" || { echo "soak: vci-sim did not start" >&2; cat "$work/sim.out"; exit 1; }
+
+"$root/build/tools/zxsoak/zxsoak" --duration "$duration" --save "$disk/save" --log "$work/zxsoak.log" \
+  --file-size 1 >"$work/host.out" 2>&1 &
+host_pid=$!
+
+saved_lines=0
+saved_files=0
+# Takes every CSV file that is no longer the newest of its series (name_date_time_index.csv,
+# one series per name and folder) off the small disk, counting its lines.
+archive_complete() {
+  local f series newest lines
+  for f in "$disk"/save/*/*.csv; do
+    [ -f "$f" ] || continue
+    series=${f%_*_*_*.csv}
+    newest=$(ls -t "$series"_*_*_*.csv 2>/dev/null | head -n 1)
+    [ "$f" != "$newest" ] || continue
+    lines=$(wc -l <"$f")
+    saved_lines=$((saved_lines + lines - 1)) # the header line
+    saved_files=$((saved_files + 1))
+    rm -f "$f"
+  done
+}
+
+start=$(date +%s)
+restart_at=$((start + duration / 2))
+fill_at=$((start + duration * 6 / 10))
+restarted=0 filled=0 freed=0
+events=()
+while kill -0 "$host_pid" 2>/dev/null; do
+  now=$(date +%s)
+  if [ $restarted = 0 ] && [ "$now" -ge "$restart_at" ]; then
+    kill -USR1 "$sim_pid" && events+=("$((now - start)) s: box restarted (away 2 s)")
+    restarted=1
+  fi
+  if [ $filled = 0 ] && [ "$now" -ge "$fill_at" ]; then
+    dd if=/dev/zero of="$disk/filler" bs=1M status=none 2>/dev/null
+    events+=("$((now - start)) s: disk filled ($(df --output=avail -k "$disk" | tail -n 1 | tr -d ' ') KiB left)")
+    filled=1
+  fi
+  if [ $filled = 1 ] && [ $freed = 0 ] && [ "$now" -ge $((fill_at + 10)) ]; then
+    rm -f "$disk/filler"
+    events+=("$((now - start)) s: disk freed")
+    freed=1
+  fi
+  # While the disk is full nothing is archived, so it stays full.
+  if [ $filled = 0 ] || [ $freed = 1 ]; then
+    archive_complete
+  fi
+  sleep 1
+done
+wait "$host_pid"
+host_status=$?
+host_pid=
+kill -TERM "$sim_pid" 2>/dev/null
+wait "$sim_pid" 2>/dev/null
+sim_pid=
+# The files still on the disk are complete now that saving stopped.
+for f in "$disk"/save/*/*.csv; do
+  [ -f "$f" ] || continue
+  saved_lines=$((saved_lines + $(wc -l <"$f") - 1))
+  saved_files=$((saved_files + 1))
+done
+
+echo "soak: $duration s at $rate frames/s, disk ${disk_mb} MiB, zxsoak exit $host_status"
+for e in "${events[@]}"; do echo "  $e"; done
+sed -n '/zxsoak report/,$p' "$work/host.out"
+grep 'vci-sim device' "$work/sim.out" | sed 's/^/  /'
+saved_records=$((saved_lines / 6))
+read_records=$(sed -nE 's/^  records read +([0-9]+).*/\1/p' "$work/host.out")
+sent_up_to_last=$(sed -nE 's/^  records sent \(counters\) +([0-9]+).*/\1/p' "$work/host.out")
+sim_frames=$(sed -nE 's/^vci-sim device 0: ([0-9]+) frames.*/\1/p' "$work/sim.out")
+echo "  sent after the last read $(( ${sim_frames:-0} - ${sent_up_to_last:-0} )) (the host had stopped reading; never counted as lost)"
+echo "  saved                    $saved_lines CSV lines in $saved_files files = $saved_records records of 6 values"
+echo "  read but not saved       $(( ${read_records:-0} - saved_records ))"
+echo "  level 2 and 3 lines of the library, by message (digits as N):"
+grep -E '\[(W|E)\] ' "$work/zxsoak.log" 2>/dev/null |
+  sed -E 's/^[^[]*\[([WE])\] \[[0-9]+\] /\1 /; s/[0-9]+/N/g' | sort | uniq -c | sort -rn | head -n 20 | sed 's/^/    /'
+grep -E 'link losses in total' "$work/zxsoak.log" | sed 's/^/  /'
+echo "  status lines: $work/host.out, library log: $work/zxsoak.log"
