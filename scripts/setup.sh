@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format dpkg-dev
+  build-essential cmake ninja-build pkg-config clang-format dpkg-dev ccache
   qtbase5-dev libfmt-dev libconcurrentqueue-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 python3 python3-matplotlib util-linux

@@ -11,6 +11,13 @@ jobs=${ZX_JOBS:-2}
 
 bash scripts/setup.sh || exit 1
 
+# A second run rebuilds only what changed: ccache keys objects by paths relative to the
+# tree, so a fresh clone elsewhere reuses them too. CMake reads these launchers itself.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+fi
+
 passed=0
 failed=0
 failures=()
