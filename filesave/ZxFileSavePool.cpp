@@ -88,8 +88,11 @@ void ZxFileSavePool::threadLoop(std::size_t slot) {
                 wake_.wait(lock);
                 continue;
             }
-            if (next->due > Clock::now()) {
-                wake_.wait_until(lock, next->due);
+            // A copy: the wait reads the time again after it wakes, when an add may have
+            // moved the entries.
+            const Clock::time_point due = next->due;
+            if (due > Clock::now()) {
+                wake_.wait_until(lock, due);
                 continue;
             }
             next->busy = true;

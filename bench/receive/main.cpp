@@ -173,8 +173,9 @@ RoundResult runBare(BenchBox& box, std::size_t datagrams) {
         };
         std::uint8_t buffer[4096];
         std::uint32_t drops = 0;
+        bool truncated = false;
         while (running.load(std::memory_order_relaxed)) {
-            const long n = UdpSocket::receive(socket, buffer, sizeof(buffer), drops);
+            const long n = UdpSocket::receive(socket, buffer, sizeof(buffer), drops, truncated);
             if (n > 0) {
                 scanner.feed(buffer, static_cast<std::size_t>(n), count);
             }
