@@ -24,7 +24,6 @@ if [ "${1:-}" != "--inside" ]; then
       *) echo "soak: unknown option $1" >&2; exit 2 ;;
     esac
   done
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
   if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
   fi
