@@ -38,7 +38,7 @@ if "${OBJDUMP:-objdump}" -f "$top/bin/zxcollector_api.dll" 2>/dev/null | grep -q
   checked=
   while read -r export; do
     name=${export%@*} bytes=${export#*@}
-    returns=$(awk -v label="<_$export>:" '$NF == label {on = 1; next} on && NF == 0 {exit} on && $2 ~ /^ret/ {print $2, $3}' "$work/code.txt" | sort -u)
+    returns=$(awk -v label="<_$export>:" '$NF == label {on = 1; next} on && NF == 0 {exit} on && $2 ~ /^ret/ {print ($3 == "" ? $2 : $2 " " $3)}' "$work/code.txt" | sort -u)
     want=$([ "$bytes" = 0 ] && echo ret || printf 'ret $0x%x' "$bytes")
     if [ -n "$returns" ] && [ "$returns" != "$want" ]; then
       fail "$name returns with '$(tr '\n' ' ' <<<"$returns")', not '$want': not __stdcall with $bytes argument bytes"
