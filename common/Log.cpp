@@ -4,6 +4,7 @@
 #include "common/LogFile.h"
 #include "common/Utils.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -53,6 +54,8 @@ struct LogState {
     std::deque<BacklogLine> backlog;
     std::size_t backlogBytes = 0;
     std::uint64_t backlogDropped = 0;
+    LogLineHook hook;
+    int hookMinLevel = kLevelOff;
 
     ~LogState();
 };
@@ -77,6 +80,18 @@ LogState* logState() {
 
 int clampLevel(int level) {
     return level < kLowestLevel ? kLowestLevel : (level > kHighestLevel ? kHighestLevel : level);
+}
+
+// The lowest level the file (by its phase) or the hook keeps; called under the mutex
+// after every change of either.
+void updateLowestKeptLevel(const LogState& state) {
+    int file = kLevelOff;
+    if (state.phase == Phase::BeforeFirstStart) {
+        file = kLevelBeforeStart;
+    } else if (state.phase == Phase::Running) {
+        file = state.minLevel;
+    }
+    lowestKeptLevel.store(state.hook ? std::min(file, state.hookMinLevel) : file, std::memory_order_relaxed);
 }
 
 char levelLetter(int level) {
@@ -127,6 +142,9 @@ void keepLine(int level, const std::string& text, bool force) {
         }
         break;
     case Phase::BeforeFirstStart:
+        if (level < kLevelBeforeStart && !force) {
+            break; // below what the backlog keeps (the hook asked for it)
+        }
         if (state.backlog.size() < kBacklogMaxLines && state.backlogBytes + line.size() <= kBacklogMaxBytes) {
             state.backlogBytes += line.size();
             state.backlog.push_back({force ? kHighestLevel : level, line});
@@ -137,6 +155,9 @@ void keepLine(int level, const std::string& text, bool force) {
         break;
     case Phase::Stopped:
         break;
+    }
+    if (state.hook && (force || level >= state.hookMinLevel)) {
+        state.hook(line);
     }
 }
 
@@ -191,14 +212,14 @@ void logStart(bool echoToStderr) {
         // collecting for a later, successful start.
         if (state.phase == Phase::Running) {
             state.phase = Phase::Stopped;
-            lowestKeptLevel.store(kLevelOff, std::memory_order_relaxed);
+            updateLowestKeptLevel(state);
         }
         throw;
     }
     state.echoToStderr = echoToStderr;
     writeBacklog(state);
     state.phase = Phase::Running;
-    lowestKeptLevel.store(state.minLevel, std::memory_order_relaxed);
+    updateLowestKeptLevel(state);
 }
 
 void logStop() {
@@ -208,9 +229,21 @@ void logStop() {
     }
     LogState& state = *found;
     std::lock_guard<std::mutex> lock(state.mutex);
-    lowestKeptLevel.store(kLevelOff, std::memory_order_relaxed);
     state.file.close();
     state.phase = Phase::Stopped;
+    updateLowestKeptLevel(state);
+}
+
+void setLogLineHook(LogLineHook hook, int minLevel) {
+    LogState* const found = logState();
+    if (found == nullptr) {
+        return;
+    }
+    LogState& state = *found;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.hook = std::move(hook);
+    state.hookMinLevel = clampLevel(minLevel);
+    updateLowestKeptLevel(state);
 }
 
 void logSoftwareInfo(const std::string& name, const std::string& version, const std::string& author,

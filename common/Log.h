@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace Common {
 
@@ -36,7 +38,7 @@ void logSoftwareInfo(const std::string& name, const std::string& version, const 
 
 // True when a message of this level would be kept. Lock-free: one atomic load.
 // Before the first start: levels 1 and up (for the backlog); after a start: minLevel
-// and up; after a stop: none.
+// and up; after a stop: none; and the line hook's level and up while one is set.
 bool shouldLogLevel(int level);
 
 // Logs one finished message at the given level (time, level and thread are added).
@@ -46,5 +48,13 @@ void logRawString(int level, std::string&& text);
 // Dumps raw traffic at level 0 as "label AA 55 ..." (the first 4096 bytes, then the
 // length). Costs one branch when level 0 is off, since it is called for every datagram.
 void logDebugHex(std::string&& label, const void* data, std::uint64_t length);
+
+// Receives every line the log keeps at minLevel and up, as written to the file
+// ("... [W] [<thread id>] text\n"), whether a file is open or not; lines before the
+// first start reach it as they are logged. Called under the log's lock, so it must not
+// log itself. An empty hook removes it; once this returns, no call of the old hook runs.
+// The tests read the log through it.
+using LogLineHook = std::function<void(std::string_view line)>;
+void setLogLineHook(LogLineHook hook, int minLevel = 0);
 
 } // namespace Common

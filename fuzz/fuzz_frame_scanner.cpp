@@ -1,37 +1,15 @@
 // Feeds the frame scanner a sequence of datagrams cut from the input, with gaps
 // between some of them, and checks what it hands on: every record a whole frame that
 // fits, never more carried bytes than the protocol buffer holds.
-#include "common/Log.h"
+#include "fuzz/FuzzStart.h"
 #include "vci/transport/KvVciFrameScanner.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
-
 // Input: repeated [control byte][length high][length low][bytes]. The control byte's
 // low bit asks for a gap (lost datagrams) before the datagram, bit 1 marks it cut short.
-// The log is started once and stopped, which turns it off: a failing input logs a line
-// the library formats with fmt like any other, and keeping thousands of them in the
-// log's memory backlog would only slow the search down.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Common::logInit("/dev/null", 3, 1, 1);
-    Common::logStart(false);
-    Common::logStop();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string tag = "0";
     KvVciLossCounters losses;

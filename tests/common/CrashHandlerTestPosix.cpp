@@ -1,6 +1,7 @@
 // The crash hook in real dying processes: the handler runs once, then the process
 // ends by the signal that killed it (or the handler that was there before runs).
 #include "common/Utils.h"
+#include "tests/support/FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -36,11 +36,6 @@ void appendMarker(const char* text) {
     }
 }
 
-void prepareChild() {
-    const std::string path = markerPath(::getppid());
-    path.copy(childMarker, sizeof(childMarker) - 1);
-}
-
 void segfault() {
 #if defined(ZX_SANITIZED)
     std::raise(SIGSEGV); // a real null access would be reported by the sanitizer first
@@ -50,97 +45,18 @@ void segfault() {
 #endif
 }
 
-// How a process killed by sig ends here: by the signal, or, where a sanitizer's own
-// handler was installed before ours and is chained, by its error exit.
-bool endedBy(int status, int sig) {
+bool killedBy(int status, int sig) {
+    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
+
+// A segfault ends by its signal, or, where a sanitizer's own handler was installed
+// before ours and is chained, by its error exit.
+bool endedBySegfault(int status) {
 #if defined(ZX_SANITIZED)
-    (void)sig;
     return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #else
-    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+    return killedBy(status, SIGSEGV);
 #endif
-}
-
-class CrashHandlerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-        marker_ = markerPath(::getpid());
-        std::filesystem::remove(marker_);
-    }
-    void TearDown() override {
-        Common::Utils::removeCrashHandler();
-        std::filesystem::remove(marker_);
-    }
-    std::string marker() const {
-        std::ifstream in(marker_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    std::string marker_;
-};
-
-TEST_F(CrashHandlerTest, SegfaultRunsHandlerAndStillKillsTheProcess) {
-    EXPECT_EXIT(
-        {
-            prepareChild();
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            segfault();
-            std::_Exit(0);
-        },
-        [](int status) { return endedBy(status, SIGSEGV); }, "");
-    EXPECT_EQ(marker(), "ran\n");
-}
-
-TEST_F(CrashHandlerTest, AbortRunsHandlerAndEndsByAbort) {
-    EXPECT_EXIT(
-        {
-            prepareChild();
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            std::abort();
-        },
-        ::testing::KilledBySignal(SIGABRT), "");
-    EXPECT_EQ(marker(), "ran\n");
-}
-
-TEST_F(CrashHandlerTest, HandlerThatFailsItselfRunsOnlyOnce) {
-    EXPECT_EXIT(
-        {
-            prepareChild();
-            Common::Utils::registerCrashHandler([] {
-                appendMarker("ran\n");
-                std::abort();
-            });
-            Common::Utils::setupCrashHandler();
-            segfault();
-            std::_Exit(0);
-        },
-        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, "");
-    EXPECT_EQ(marker(), "ran\n");
-}
-
-// A handler stuck on a lock the failing thread holds: the process ends by its signal
-// after the 2 s bound, long before the handler would return.
-TEST_F(CrashHandlerTest, HandlerThatHangsIsCutOffAndTheProcessEndsByItsSignal) {
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EXIT(
-        {
-            prepareChild();
-            Common::Utils::registerCrashHandler([] {
-                appendMarker("ran\n");
-                std::this_thread::sleep_for(std::chrono::seconds(20));
-                appendMarker("returned\n");
-            });
-            Common::Utils::setupCrashHandler();
-            std::raise(SIGSEGV);
-            std::_Exit(0);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-    EXPECT_EQ(marker(), "ran\n");
 }
 
 void previousHandler(int) {
@@ -148,24 +64,83 @@ void previousHandler(int) {
     std::_Exit(42);
 }
 
-TEST_F(CrashHandlerTest, HandlerInstalledBeforeRunsAfterOurs) {
+struct CrashCase {
+    const char* name;
+    void (*handler)();
+    bool previousInstalled; // a handler of the program's own, installed before the hook
+    bool removed;           // the hook removed again before the crash
+    void (*crash)();
+    std::function<bool(int)> ended;
+    const char* marker; // what the handlers wrote
+};
+
+const CrashCase kCases[] = {
+    {"SegfaultRunsTheHandlerAndStillKillsTheProcess", [] { appendMarker("ran\n"); }, false, false, segfault,
+     endedBySegfault, "ran\n"},
+    {"AbortRunsTheHandlerAndEndsByAbort", [] { appendMarker("ran\n"); }, false, false, std::abort,
+     [](int status) { return killedBy(status, SIGABRT); }, "ran\n"},
+    {"HandlerThatFailsItselfRunsOnlyOnce",
+     [] {
+         appendMarker("ran\n");
+         std::abort();
+     },
+     false, false, segfault, [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+     "ran\n"},
+    // stuck on a lock the failing thread holds: cut off after the 2 s bound
+    {"HandlerThatHangsIsCutOffAndTheProcessEndsByItsSignal",
+     [] {
+         appendMarker("ran\n");
+         std::this_thread::sleep_for(std::chrono::seconds(20));
+         appendMarker("returned\n");
+     },
+     false, false, [] { std::raise(SIGSEGV); }, [](int status) { return killedBy(status, SIGSEGV); },
+     "ran\n"},
+    {"HandlerInstalledBeforeRunsAfterOurs", [] { appendMarker("ran\n"); }, true, false,
+     [] { std::raise(SIGSEGV); }, [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 42; },
+     "ran\nprevious\n"},
+    {"RemovedHookNoLongerRunsTheHandler", [] { appendMarker("ran\n"); }, false, true, std::abort,
+     [](int status) { return killedBy(status, SIGABRT); }, ""},
+};
+
+class CrashHandlerTest : public ::testing::TestWithParam<CrashCase> {
+protected:
+    void TearDown() override {
+        Common::Utils::removeCrashHandler();
+        std::filesystem::remove(markerPath(::getpid()));
+    }
+};
+
+TEST_P(CrashHandlerTest, InADyingProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const CrashCase& c = GetParam();
+    std::filesystem::remove(markerPath(::getpid()));
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EXIT(
         {
-            prepareChild();
-            struct sigaction action {};
-            action.sa_handler = previousHandler;
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGSEGV, &action, nullptr);
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
+            markerPath(::getppid()).copy(childMarker, sizeof(childMarker) - 1);
+            if (c.previousInstalled) {
+                struct sigaction action {};
+                action.sa_handler = previousHandler;
+                sigemptyset(&action.sa_mask);
+                sigaction(SIGSEGV, &action, nullptr);
+            }
+            Common::Utils::registerCrashHandler(c.handler);
             Common::Utils::setupCrashHandler();
-            std::raise(SIGSEGV);
+            if (c.removed) {
+                Common::Utils::removeCrashHandler();
+            }
+            c.crash();
             std::_Exit(0);
         },
-        ::testing::ExitedWithCode(42), "");
-    EXPECT_EQ(marker(), "ran\nprevious\n");
+        c.ended, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(zxtest::readFile(markerPath(::getpid())), c.marker);
 }
 
-TEST_F(CrashHandlerTest, RemovedHookPutsBackThePreviousActions) {
+INSTANTIATE_TEST_SUITE_P(Crash, CrashHandlerTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CrashHandlerSetup, RemovedHookPutsBackThePreviousActions) {
     const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
     struct sigaction before[5];
     for (int i = 0; i < 5; ++i) {
@@ -174,11 +149,6 @@ TEST_F(CrashHandlerTest, RemovedHookPutsBackThePreviousActions) {
     Common::Utils::registerCrashHandler([] {});
     Common::Utils::setupCrashHandler();
     Common::Utils::setupCrashHandler(); // a second setup must not save our own handler as "previous"
-    for (int i = 0; i < 5; ++i) {
-        struct sigaction installed {};
-        sigaction(signals[i], nullptr, &installed);
-        EXPECT_NE(installed.sa_handler, before[i].sa_handler) << signals[i];
-    }
     Common::Utils::removeCrashHandler();
     Common::Utils::removeCrashHandler();
     for (int i = 0; i < 5; ++i) {
@@ -186,19 +156,6 @@ TEST_F(CrashHandlerTest, RemovedHookPutsBackThePreviousActions) {
         sigaction(signals[i], nullptr, &after);
         EXPECT_EQ(after.sa_handler, before[i].sa_handler) << signals[i];
     }
-}
-
-TEST_F(CrashHandlerTest, RemovedHookNoLongerRunsTheHandler) {
-    EXPECT_EXIT(
-        {
-            prepareChild();
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            Common::Utils::removeCrashHandler();
-            std::abort();
-        },
-        ::testing::KilledBySignal(SIGABRT), "");
-    EXPECT_EQ(marker(), "");
 }
 
 } // namespace

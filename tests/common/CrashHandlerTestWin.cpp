@@ -2,16 +2,15 @@
 // the handler once, then the filter that was there before decides, or the process
 // ends with the exception's code.
 #include "common/Utils.h"
+#include "tests/support/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 
 namespace {
@@ -50,10 +49,27 @@ LONG WINAPI otherFilter(EXCEPTION_POINTERS*) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-class CrashHandlerTest : public ::testing::Test {
+struct CrashCase {
+    const char* name;
+    bool previousInstalled; // a filter of the program's own, set before the hook
+    bool removed;           // the hook removed again before the crash
+    void (*crash)();
+    std::function<bool(int)> ended;
+    const char* marker; // what the handlers wrote
+};
+
+const CrashCase kCases[] = {
+    {"AccessViolationRunsTheHandlerAndEndsWithTheExceptionCode", false, false, accessViolation,
+     ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_ACCESS_VIOLATION)), "ran\n"},
+    {"FilterInstalledBeforeRunsAfterOurs", true, false, accessViolation, ::testing::ExitedWithCode(42),
+     "ran\nprevious\n"},
+    {"AbortRunsTheHandler", false, false, std::abort, [](int code) { return code != 0; }, "ran\n"},
+    {"RemovedHookNoLongerRuns", true, true, accessViolation, ::testing::ExitedWithCode(42), "previous\n"},
+};
+
+class CrashHandlerTest : public ::testing::TestWithParam<CrashCase> {
 protected:
     void SetUp() override {
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
         // The child runs SetUp again; it must keep the parent's marker.
         char inherited[MAX_PATH] = {};
         if (GetEnvironmentVariableA(kMarkerVariable, inherited, MAX_PATH) != 0) {
@@ -71,52 +87,33 @@ protected:
         SetEnvironmentVariableA(kMarkerVariable, nullptr);
         std::filesystem::remove(marker_);
     }
-    std::string marker() const {
-        std::ifstream in(marker_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     std::string marker_;
 };
 
-TEST_F(CrashHandlerTest, AccessViolationRunsHandlerAndEndsWithTheExceptionCode) {
+TEST_P(CrashHandlerTest, InADyingProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const CrashCase& c = GetParam();
     EXPECT_EXIT(
         {
+            if (c.previousInstalled) {
+                SetUnhandledExceptionFilter(previousFilter);
+            }
             Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
             Common::Utils::setupCrashHandler();
-            accessViolation();
+            if (c.removed) {
+                Common::Utils::removeCrashHandler();
+            }
+            c.crash();
             std::_Exit(0);
         },
-        ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_ACCESS_VIOLATION)), "");
-    EXPECT_EQ(marker(), "ran\n");
+        c.ended, "");
+    EXPECT_EQ(zxtest::readFile(marker_), c.marker);
 }
 
-TEST_F(CrashHandlerTest, FilterInstalledBeforeRunsAfterOurs) {
-    EXPECT_EXIT(
-        {
-            SetUnhandledExceptionFilter(previousFilter);
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            accessViolation();
-            std::_Exit(0);
-        },
-        ::testing::ExitedWithCode(42), "");
-    EXPECT_EQ(marker(), "ran\nprevious\n");
-}
+INSTANTIATE_TEST_SUITE_P(Crash, CrashHandlerTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CrashHandlerTest, AbortRunsHandler) {
-    EXPECT_EXIT(
-        {
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            std::abort();
-        },
-        [](int code) { return code != 0; }, "");
-    EXPECT_EQ(marker(), "ran\n");
-}
-
-TEST_F(CrashHandlerTest, RemovedHookPutsBackThePreviousFilterAndNoLongerRuns) {
+TEST(CrashHandlerSetup, RemovedHookPutsBackThePreviousFilter) {
     const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(otherFilter);
     Common::Utils::registerCrashHandler([] {});
     Common::Utils::setupCrashHandler();
@@ -124,18 +121,6 @@ TEST_F(CrashHandlerTest, RemovedHookPutsBackThePreviousFilterAndNoLongerRuns) {
     Common::Utils::removeCrashHandler();
     Common::Utils::removeCrashHandler();
     EXPECT_EQ(SetUnhandledExceptionFilter(before), otherFilter);
-
-    EXPECT_EXIT(
-        {
-            SetUnhandledExceptionFilter(previousFilter);
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
-            Common::Utils::setupCrashHandler();
-            Common::Utils::removeCrashHandler();
-            accessViolation();
-            std::_Exit(0);
-        },
-        ::testing::ExitedWithCode(42), "");
-    EXPECT_EQ(marker(), "previous\n");
 }
 
 } // namespace

@@ -3,12 +3,13 @@
 // holds the exit here; mingw runs those where this hold cannot be reproduced, so the
 // Windows build checks the unload end to end with the host program instead.
 #include "common/ThreadJoin.h"
-#include "tests/common/PollUntil.h"
+#include "tests/support/PollUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -17,18 +18,14 @@ using zxtest::pollUntil;
 namespace {
 
 // Holds a thread in its exit, after its body has returned, the way the loader lock
-// holds a Windows thread during an unload. Static: the thread outlives the test's
-// locals once it has been let go. On Windows the exit holds the loader lock meanwhile,
-// so every helper thread of a case starts before the held thread.
+// holds a Windows thread during an unload. Static: a let-go thread outlives the case.
 std::atomic<bool> exitReleased{false};
 std::atomic<bool> exitFinished{false};
 
 struct ExitHolder {
-    void arm() {}
     ~ExitHolder() {
-        while (!exitReleased.load()) {
-            std::this_thread::sleep_for(1ms);
-        }
+        pollUntil(
+            60s, [] { return exitReleased.load(); }, 1ms);
         exitFinished.store(true);
     }
 };
@@ -43,107 +40,92 @@ protected:
         Common::setUnloadingUnderLoaderLock(false);
         exitReleased.store(true);
         // the held thread must be gone before the next case resets the flags
-        EXPECT_TRUE(pollUntil([] { return exitFinished.load(); }));
+        EXPECT_TRUE(pollUntil(5s, [] { return exitFinished.load(); }));
+        finishBody_.store(true);
+        if (helper_.joinable()) {
+            helper_.join();
+        }
     }
 
-    // A thread that ends its body once `finishBody` is set and then waits in its exit.
-    std::thread startHeldThread(std::atomic<bool>& bodyDone, std::atomic<bool>& finishBody) {
-        bodyDone.store(false);
-        return std::thread([&bodyDone, &finishBody] {
+    // The thread ends its body once finishBody_ is set and then waits in its exit. The
+    // helper runs beside it (started first: on Windows the held exit holds the loader lock).
+    std::thread startHeldThread(bool finishAtOnce, std::function<void()> helper = {}) {
+        finishBody_.store(finishAtOnce);
+        if (helper) {
+            helper_ = std::thread(std::move(helper));
+        }
+        return std::thread([this] {
             thread_local ExitHolder holder;
-            holder.arm();
-            const Common::ThreadBodyDone done(bodyDone);
-            while (!finishBody.load()) {
-                std::this_thread::sleep_for(1ms);
-            }
+            (void)holder;
+            const Common::ThreadBodyDone done(bodyDone_);
+            pollUntil(
+                60s, [this] { return finishBody_.load(); }, 1ms);
         });
     }
 
-    // Releases the held exit after a while if joinThread has not returned by then, so a
-    // join that waits for the exit fails the case instead of hanging the program.
-    std::thread watchdog(std::atomic<bool>& joined, std::atomic<bool>& fired) {
-        return std::thread([&joined, &fired] {
-            if (!pollUntil([&] { return joined.load(); }, 5s)) {
-                fired.store(true);
-                exitReleased.store(true);
-            }
-        });
-    }
+    std::atomic<bool> bodyDone_{false};
+    std::atomic<bool> finishBody_{false};
+    std::thread helper_;
 };
 
 TEST_F(ThreadJoinTest, NormallyJoinsTheWholeThreadIncludingItsExit) {
-    std::atomic<bool> bodyDone{false};
-    std::atomic<bool> finishBody{true};
-    std::thread releaser([&bodyDone] {
-        pollUntil([&] { return bodyDone.load(); });
+    std::thread thread = startHeldThread(true, [this] {
+        pollUntil(5s, [this] { return bodyDone_.load(); });
         std::this_thread::sleep_for(20ms);
         exitReleased.store(true);
     });
-    std::thread thread = startHeldThread(bodyDone, finishBody);
-    Common::joinThread(thread, bodyDone);
+    Common::joinThread(thread, bodyDone_);
     EXPECT_TRUE(exitFinished.load()); // the exit had ended before the join returned
     EXPECT_FALSE(thread.joinable());
-    releaser.join();
 }
 
 TEST_F(ThreadJoinTest, WhileUnloadingLetsGoOfAThreadWhoseBodyReturnedWithoutWaitingForItsExit) {
-    std::atomic<bool> bodyDone{false};
-    std::atomic<bool> finishBody{true};
+    // A join that waited for the exit would be released after 5 s and fail the case.
     std::atomic<bool> joined{false};
-    std::atomic<bool> fired{false};
-    std::thread guard = watchdog(joined, fired);
-    std::thread thread = startHeldThread(bodyDone, finishBody);
+    std::thread thread = startHeldThread(true, [&joined] {
+        if (!pollUntil(5s, [&joined] { return joined.load(); })) {
+            exitReleased.store(true);
+        }
+    });
     Common::setUnloadingUnderLoaderLock(true);
-    Common::joinThread(thread, bodyDone);
+    Common::joinThread(thread, bodyDone_);
     joined.store(true);
-    guard.join();
-    EXPECT_FALSE(fired.load()) << "joinThread waited for the thread's exit";
-    EXPECT_TRUE(bodyDone.load());
-    EXPECT_FALSE(exitFinished.load());
+    EXPECT_TRUE(bodyDone_.load());
+    EXPECT_FALSE(exitFinished.load()) << "joinThread waited for the thread's exit";
     EXPECT_FALSE(thread.joinable());
+    helper_.join(); // joined is a local
 }
 
 TEST_F(ThreadJoinTest, WhileUnloadingWaitsUntilTheBodyHasReturned) {
-    std::atomic<bool> bodyDone{false};
-    std::atomic<bool> finishBody{false};
-    std::thread finisher([&finishBody] {
+    std::thread thread = startHeldThread(false, [this] {
         std::this_thread::sleep_for(30ms);
-        finishBody.store(true);
+        finishBody_.store(true);
     });
-    std::thread thread = startHeldThread(bodyDone, finishBody);
     Common::setUnloadingUnderLoaderLock(true);
-    Common::joinThread(thread, bodyDone);
-    EXPECT_TRUE(bodyDone.load()); // let go only after the body's last act
+    Common::joinThread(thread, bodyDone_);
+    EXPECT_TRUE(bodyDone_.load()); // let go only after the body's last act
     EXPECT_FALSE(thread.joinable());
-    finisher.join();
 }
 
 TEST_F(ThreadJoinTest, WhenTheProcessExitsLetsGoAtOnceEvenOfARunningBody) {
-    std::atomic<bool> bodyDone{false};
-    std::atomic<bool> finishBody{false};
-    std::thread thread = startHeldThread(bodyDone, finishBody);
+    std::thread thread = startHeldThread(false);
     Common::setUnloadingUnderLoaderLock(true, true);
-    Common::joinThread(thread, bodyDone);
+    Common::joinThread(thread, bodyDone_);
     EXPECT_FALSE(thread.joinable());
-    EXPECT_FALSE(bodyDone.load());
-    finishBody.store(true);
-    // finishBody is a local: the let-go body must have left before the case returns
-    ASSERT_TRUE(pollUntil([&] { return bodyDone.load(); }));
+    EXPECT_FALSE(bodyDone_.load());
+    finishBody_.store(true);
+    // the let-go body uses this fixture: it must have left before the case ends
+    ASSERT_TRUE(pollUntil(5s, [this] { return bodyDone_.load(); }));
 }
 
 // The crash path may stop the very thread it runs on (a writer that faulted): that
 // thread is let go instead of joined, which would fail.
 TEST(ThreadJoinOfItself, AThreadStoppingItselfIsLetGo) {
     std::thread thread;
-    std::atomic<bool> assigned{false};
-    std::atomic<bool> bodyDone{false};
-    std::atomic<bool> threw{false};
-    std::atomic<bool> stillJoinable{true};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> assigned{false}, bodyDone{false}, threw{false}, stillJoinable{true}, finished{false};
     thread = std::thread([&] {
-        while (!assigned.load()) {
-            std::this_thread::sleep_for(1ms);
-        }
+        pollUntil(
+            5s, [&] { return assigned.load(); }, 1ms);
         try {
             Common::joinThread(thread, bodyDone);
         } catch (...) {
@@ -153,7 +135,7 @@ TEST(ThreadJoinOfItself, AThreadStoppingItselfIsLetGo) {
         finished.store(true);
     });
     assigned.store(true);
-    ASSERT_TRUE(pollUntil([&] { return finished.load(); }));
+    ASSERT_TRUE(pollUntil(5s, [&] { return finished.load(); }));
     EXPECT_FALSE(threw.load());
     EXPECT_FALSE(stillJoinable.load());
     if (thread.joinable()) {

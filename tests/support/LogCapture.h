@@ -1,61 +1,30 @@
-// Captures the library's log lines of one test case in a temporary file, so that a
-// test can assert the messages (and their levels) that the library writes.
+// Captures the log lines of one test case in memory through the log's line hook, so a
+// test can assert the messages (and their levels) the library logs, whether or not a
+// log file is open. One capture at a time.
 #pragma once
 
-#include "common/Log.h"
-
-#include <QTemporaryDir>
-
-#include <fstream>
-#include <sstream>
+#include <cstddef>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class LogCapture {
 public:
-    explicit LogCapture(int minLevel = 0) {
-        path_ = dir_.filePath(QStringLiteral("captured.log")).toStdString();
-        Common::logInit(path_, minLevel, 10, 1);
-        Common::logStart(false);
-    }
-    ~LogCapture() { Common::logStop(); }
+    // Lines of minLevel (0 debug .. 3 error) and up, from now on.
+    explicit LogCapture(int minLevel = 0);
+    ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Everything logged so far.
-    std::string text() {
-        Common::logStop();
-        std::ifstream file(path_);
-        std::stringstream content;
-        content << file.rdbuf();
-        Common::logStart(false);
-        return content.str();
-    }
-
-    bool contains(const std::string& line) { return text().find(line) != std::string::npos; }
-
-    // A line of this level (0 debug .. 3 error) holding the text.
-    bool hasLine(int level, const std::string& textPart) {
-        static constexpr char kLetters[] = {'D', 'I', 'W', 'E'};
-        const std::string tag = std::string(" [") + kLetters[level] + "] ";
-        std::istringstream lines(text());
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find(tag) != std::string::npos && line.find(textPart) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::size_t count(const std::string& line) {
-        const std::string all = text();
-        std::size_t n = 0;
-        for (auto at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    // Everything captured so far, as written to a log file.
+    std::string text() const;
+    bool contains(const std::string& part) const;
+    // A line of this level holding the text.
+    bool hasLine(int level, const std::string& part) const;
+    // How often the text occurs in text().
+    std::size_t count(const std::string& part) const;
 
 private:
-    QTemporaryDir dir_;
-    std::string path_;
+    mutable std::mutex mutex_; // guards lines_
+    std::vector<std::string> lines_;
 };
