@@ -2,6 +2,7 @@
 // calls fail with their codes instead of throwing into the host. This program stands
 // in for such a process by refusing pthread_create on request; the library resolves
 // pthread_create to this definition, as it would to any host's.
+#include "tests/support/FileText.h"
 #include "tests/support/InProcessSimulator.h"
 #include "tests/support/TempDir.h"
 #include "zxcollector_api.h"
@@ -10,8 +11,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <dlfcn.h>
@@ -65,10 +64,7 @@ TEST_F(ThreadStartFailureTest, OpenThatCannotStartItsThreadsFailsWithItsCodeAndC
         ASSERT_EQ(ZxCloseDev(0), ZX_OK) << startsBeforeRefusal;
     }
     ASSERT_EQ(ZxCloseLog(), ZX_OK);
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("ZxOpenDev failed: "), std::string::npos) << text.str();
+    EXPECT_NE(zxtest::readFile(log).find("ZxOpenDev failed: "), std::string::npos) << zxtest::readFile(log);
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -45,23 +44,52 @@ void segfault() {
 #endif
 }
 
-bool killedBy(int status, int sig) {
-    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+void raiseSegfault() {
+    std::raise(SIGSEGV);
 }
 
-// A segfault ends by its signal, or, where a sanitizer's own handler was installed
-// before ours and is chained, by its error exit.
-bool endedBySegfault(int status) {
-#if defined(ZX_SANITIZED)
-    return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-#else
-    return killedBy(status, SIGSEGV);
-#endif
+void markRan() {
+    appendMarker("ran\n");
+}
+
+void markThenAbort() {
+    appendMarker("ran\n");
+    std::abort();
+}
+
+// stuck on a lock the failing thread holds: cut off after the 2 s bound
+void markThenHang() {
+    appendMarker("ran\n");
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    appendMarker("returned\n");
 }
 
 void previousHandler(int) {
     appendMarker("previous\n");
     std::_Exit(42);
+}
+
+enum class End { BySegfault, ByRaisedSegfault, ByAbort, NotCleanly, With42 };
+
+bool endedAs(End end, int status) {
+    const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    switch (end) {
+    case End::BySegfault:
+#if defined(ZX_SANITIZED)
+        return !clean; // a sanitizer's handler, installed before ours and chained, exits with an error
+#else
+        [[fallthrough]];
+#endif
+    case End::ByRaisedSegfault:
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV;
+    case End::ByAbort:
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
+    case End::NotCleanly:
+        return !clean;
+    case End::With42:
+        return WIFEXITED(status) && WEXITSTATUS(status) == 42;
+    }
+    return false;
 }
 
 struct CrashCase {
@@ -70,36 +98,19 @@ struct CrashCase {
     bool previousInstalled; // a handler of the program's own, installed before the hook
     bool removed;           // the hook removed again before the crash
     void (*crash)();
-    std::function<bool(int)> ended;
+    End end;
     const char* marker; // what the handlers wrote
 };
 
 const CrashCase kCases[] = {
-    {"SegfaultRunsTheHandlerAndStillKillsTheProcess", [] { appendMarker("ran\n"); }, false, false, segfault,
-     endedBySegfault, "ran\n"},
-    {"AbortRunsTheHandlerAndEndsByAbort", [] { appendMarker("ran\n"); }, false, false, std::abort,
-     [](int status) { return killedBy(status, SIGABRT); }, "ran\n"},
-    {"HandlerThatFailsItselfRunsOnlyOnce",
-     [] {
-         appendMarker("ran\n");
-         std::abort();
-     },
-     false, false, segfault, [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+    {"SegfaultRunsTheHandlerAndStillKillsTheProcess", markRan, false, false, segfault, End::BySegfault,
      "ran\n"},
-    // stuck on a lock the failing thread holds: cut off after the 2 s bound
-    {"HandlerThatHangsIsCutOffAndTheProcessEndsByItsSignal",
-     [] {
-         appendMarker("ran\n");
-         std::this_thread::sleep_for(std::chrono::seconds(20));
-         appendMarker("returned\n");
-     },
-     false, false, [] { std::raise(SIGSEGV); }, [](int status) { return killedBy(status, SIGSEGV); },
-     "ran\n"},
-    {"HandlerInstalledBeforeRunsAfterOurs", [] { appendMarker("ran\n"); }, true, false,
-     [] { std::raise(SIGSEGV); }, [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 42; },
+    {"AbortRunsTheHandlerAndEndsByAbort", markRan, false, false, std::abort, End::ByAbort, "ran\n"},
+    {"HandlerThatFailsItselfRunsOnlyOnce", markThenAbort, false, false, segfault, End::NotCleanly, "ran\n"},
+    {"HandlerThatHangsIsCutOff", markThenHang, false, false, raiseSegfault, End::ByRaisedSegfault, "ran\n"},
+    {"HandlerInstalledBeforeRunsAfterOurs", markRan, true, false, raiseSegfault, End::With42,
      "ran\nprevious\n"},
-    {"RemovedHookNoLongerRunsTheHandler", [] { appendMarker("ran\n"); }, false, true, std::abort,
-     [](int status) { return killedBy(status, SIGABRT); }, ""},
+    {"RemovedHookNoLongerRunsTheHandler", markRan, false, true, std::abort, End::ByAbort, ""},
 };
 
 class CrashHandlerTest : public ::testing::TestWithParam<CrashCase> {
@@ -132,7 +143,7 @@ TEST_P(CrashHandlerTest, InADyingProcess) {
             c.crash();
             std::_Exit(0);
         },
-        c.ended, "");
+        [&c](int status) { return endedAs(c.end, status); }, "");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_EQ(zxtest::readFile(markerPath(::getpid())), c.marker);
 }

@@ -17,7 +17,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 using zxtest::readFile;
@@ -80,37 +79,27 @@ TEST_F(LogFileTest, FileKeepsItsMinimumLevelAndTheSoftwareRecordAndNothingAfterS
               std::string::npos);
 }
 
-TEST_F(LogFileTest, SecondStartAppendsToTheNewestFileCreatingItsFolders) {
-    const std::string first = file("first.log");
-    const std::string second = file("sub/dir/second.log");
-    Common::logInit(first, 1, 1, 2);
-    Common::logStart(false);
-    Common::logRawString(1, "line one");
-    Common::logInit(second, 1, 1, 2);
-    Common::logStart(false);
-    Common::logRawString(1, "line two");
-    Common::logStop();
-    Common::logStart(false);
-    Common::logRawString(1, "line three");
-    Common::logStop();
-    EXPECT_EQ(readLines(first).size(), 1u);
-    const std::vector<std::string> lines = readLines(second);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[0].find("line two"), std::string::npos);
-    EXPECT_NE(lines[1].find("line three"), std::string::npos);
-}
+// A start opens the newest configuration's file, creating its folders, and appends;
+// a file that cannot be opened throws, naming it, and leaves the log off.
+TEST_F(LogFileTest, StartAppendsToTheNewestFileOrThrowsNamingIt) {
+    for (const char* name : {"first.log", "sub/dir/second.log", "sub/dir/second.log"}) {
+        Common::logInit(file(name), 1, 1, 2);
+        Common::logStart(false);
+        Common::logRawString(1, name);
+        Common::logStop();
+    }
+    EXPECT_EQ(readLines(file("first.log")).size(), 1u);
+    EXPECT_EQ(readLines(file("sub/dir/second.log")).size(), 2u);
 
-TEST_F(LogFileTest, StartOnUnwritablePathThrowsNamingThePathAndLogIsOff) {
-    Common::logInit(file("good.log"), 0, 1, 2);
-    Common::logStart(false);
     zxtest::writeFile(folder_ / "blocker", "x"); // a file where a folder should be
-    const std::string path = file("blocker/sub/zx.log");
-    Common::logInit(path, 0, 1, 2);
+    Common::logInit(file("first.log"), 0, 1, 2);
+    Common::logStart(false);
+    Common::logInit(file("blocker/zx.log"), 0, 1, 2);
     try {
         Common::logStart(false);
-        FAIL() << "logStart did not throw";
+        ADD_FAILURE() << "logStart did not throw";
     } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find(file("blocker/zx.log")), std::string::npos) << error.what();
     }
     EXPECT_FALSE(Common::shouldLogLevel(3));
     EXPECT_THROW(Common::logInit("", 0, 1, 2), std::invalid_argument);
@@ -141,103 +130,67 @@ TEST_F(LogFileTest, RotatesAtTheSizeLimitKeepingTheConfiguredNumberOfFiles) {
     EXPECT_EQ(expected, lineCount);
 }
 
-TEST_F(LogFileTest, LinesFromManyThreadsStayWhole) {
-    const std::string path = file("threads.log");
-    Common::logInit(path, 1, 10, 2);
-    Common::logStart(false);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 500; ++i) {
-                Common::logRawString(2, "thread " + std::to_string(t) + " line " + std::to_string(i));
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    Common::logStop();
-    const std::vector<std::string> lines = readLines(path);
-    ASSERT_EQ(lines.size(), 2000u);
-    for (const std::string& line : lines) {
-        ASSERT_TRUE(std::regex_match(line, kLineShape)) << line;
-    }
+// Runs a scenario in a process of its own, from its first log call: the process ends
+// with 0 when the scenario returns no problem.
+[[noreturn]] void exitWith(const std::function<std::string()>& scenario) {
+    const std::string problems = scenario();
+    std::fprintf(stderr, "%s\n", problems.c_str());
+    std::fflush(stderr);
+    std::_Exit(problems.empty() ? 0 : 1);
 }
 
-// A scenario in a process of its own, from its first log call: it returns what it
-// found wrong, empty when nothing.
-struct FreshProcessCase {
-    const char* name;
-    std::function<std::string(const zxtest::TempDir&)> scenario;
-};
-
-class LogBacklogTest : public ::testing::TestWithParam<FreshProcessCase> {};
-
-TEST_P(LogBacklogTest, InAFreshProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            zxtest::TempDir folder;
-            const std::string problems = GetParam().scenario(folder);
-            std::fprintf(stderr, "%s\n", problems.c_str());
-            std::fflush(stderr);
-            std::_Exit(problems.empty() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-
-std::string startAndRead(const zxtest::TempDir& folder, int minLevel) {
+// The lines of a log started with this minimum level after what the scenario logged.
+std::vector<std::string> linesAfterStart(int minLevel) {
+    static zxtest::TempDir folder; // the process ends without destructors
     const std::string path = (folder / "backlog.log").string();
     Common::logInit(path, minLevel, 10, 2);
     Common::logStart(false);
     Common::logRawString(3, "after start");
     Common::logStop();
-    return readFile(path);
+    return readLines(path);
 }
 
-const FreshProcessCase kBacklogCases[] = {
-    {"FirstThousandLinesBeforeTheStartAreWrittenFirstThenANoteOfTheRest",
-     [](const zxtest::TempDir& folder) -> std::string {
-         if (Common::shouldLogLevel(0) || !Common::shouldLogLevel(1)) {
-             return "before the start level 0 must be off and level 1 on";
-         }
-         Common::logRawString(0, "debug before start");
-         for (int i = 0; i < 1500; ++i) {
-             Common::logRawString(1, "early " + std::to_string(i));
-         }
-         const std::string text = startAndRead(folder, 1);
-         const std::vector<std::string> lines = readLines(folder / "backlog.log");
-         const bool inOrder = lines.size() == 1002 && lines[0].find("] early 0") != std::string::npos &&
-                              lines[999].find("] early 999") != std::string::npos &&
-                              lines[1000].find("] 500 log lines from before") != std::string::npos &&
-                              lines[1001].find("] after start") != std::string::npos;
-         return inOrder ? "" : text;
-     }},
-    {"BacklogIsBoundedInBytes",
-     [](const zxtest::TempDir& folder) -> std::string {
-         for (int i = 0; i < 200; ++i) {
-             Common::logRawString(1, std::string(4000, 'b'));
-         }
-         const std::string text = startAndRead(folder, 1);
-         return text.size() <= 256 * 1024 + 400 && text.find("log lines from before") != std::string::npos
-                    ? ""
-                    : "backlog wrote " + std::to_string(text.size()) + " bytes";
-     }},
-    {"StopBeforeAnyStartTurnsTheLogOffUntilAStart",
-     [](const zxtest::TempDir& folder) -> std::string {
-         Common::logStop();
-         Common::logStop();
-         Common::logRawString(3, "while stopped");
-         if (Common::shouldLogLevel(3)) {
-             return "a stopped log still keeps errors";
-         }
-         const std::string text = startAndRead(folder, 2);
-         return readLines(folder / "backlog.log").size() == 1 ? "" : text;
-     }},
-};
-
-INSTANTIATE_TEST_SUITE_P(Log, LogBacklogTest, ::testing::ValuesIn(kBacklogCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+TEST(LogBacklog, LinesBeforeTheFirstStartAreWrittenFirstWithinTheirBounds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // the first 1000 lines of level 1 and up, then a note of how many more were dropped
+    EXPECT_EXIT(exitWith([] {
+                    if (Common::shouldLogLevel(0) || !Common::shouldLogLevel(1)) {
+                        return std::string("before the start level 0 must be off and level 1 on");
+                    }
+                    Common::logRawString(0, "debug before start");
+                    for (int i = 0; i < 1500; ++i) {
+                        Common::logRawString(1, "early " + std::to_string(i));
+                    }
+                    const std::vector<std::string> lines = linesAfterStart(1);
+                    const bool kept = lines.size() == 1002 &&
+                                      lines[0].find("] early 0") != std::string::npos &&
+                                      lines[999].find("] early 999") != std::string::npos &&
+                                      lines[1000].find("] 500 log lines from before") != std::string::npos;
+                    return kept ? std::string() : lines[0] + "..." + lines.back();
+                }),
+                ::testing::ExitedWithCode(0), "");
+    // at most 256 KiB
+    EXPECT_EXIT(exitWith([] {
+                    for (int i = 0; i < 200; ++i) {
+                        Common::logRawString(1, std::string(4000, 'b'));
+                    }
+                    const std::vector<std::string> lines = linesAfterStart(1);
+                    const bool bounded = lines.size() >= 3 && lines.size() <= 67; // 4 KiB lines
+                    return bounded &&
+                                   lines[lines.size() - 2].find("log lines from before") != std::string::npos
+                               ? std::string()
+                               : std::to_string(lines.size()) + " lines";
+                }),
+                ::testing::ExitedWithCode(0), "");
+    // a stop before any start turns the log off until a start
+    EXPECT_EXIT(exitWith([] {
+                    Common::logStop();
+                    Common::logRawString(3, "while stopped");
+                    const bool off = !Common::shouldLogLevel(3);
+                    return off && linesAfterStart(2).size() == 1 ? std::string() : std::string("kept");
+                }),
+                ::testing::ExitedWithCode(0), "");
+}
 
 // Constructed before the log's own state, so destroyed after it at exit.
 struct LogsWhenDestroyed {
@@ -247,7 +200,7 @@ struct LogsWhenDestroyed {
     }
 };
 
-TEST(LogAtExit, LoggingAfterTheLogIsTornDownIsHarmless) {
+TEST(LogBacklog, LoggingAfterTheLogIsTornDownAtExitIsHarmless) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

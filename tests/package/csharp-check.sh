@@ -6,19 +6,18 @@
 set -euo pipefail
 source=$1 libdir=$2 sim=$3
 work=$(mktemp -d)
-. "$(dirname "$0")/sim.sh"
+. "$(dirname "$0")/../support/sim.sh"
 trap 'stop_simulator; rm -rf "$work"' EXIT
-in_private_network || { echo "skipped: not inside a private network namespace (run through scripts/netns-run.sh)"; exit $skip; }
-command -v mcs >/dev/null && command -v mono >/dev/null || { echo "FAIL: mcs or mono missing (run scripts/setup.sh)"; exit 1; }
+require_private_network
+command -v mcs >/dev/null && command -v mono >/dev/null || fail "mcs or mono missing (run scripts/setup.sh)"
 
 mcs -warnaserror -out:"$work/ZxCollectorHost.exe" "$source/examples/csharp/ZxCollectorHost.cs"
 start_simulator "$sim" "$work"
 mkdir "$work/save"
-LD_LIBRARY_PATH=$libdir timeout 120 mono "$work/ZxCollectorHost.exe" "$work/log.txt" "$work/save" 2 >"$work/host.out" 2>&1 ||
-  { cat "$work/host.out"; echo "FAIL: the C# host"; exit 1; }
+LD_LIBRARY_PATH=$libdir quiet host timeout 120 mono "$work/ZxCollectorHost.exe" "$work/log.txt" "$work/save" 2
 cat "$work/host.out"
 # The last record's timestamp must be a date and time the library wrote, not shifted bytes.
-grep -Eq 'last at [0-9]{4}-[0-9]{2}-[0-9]{2}' "$work/host.out" || { echo "FAIL: timestamp text not where the record has it"; exit 1; }
+grep -Eq 'last at [0-9]{4}-[0-9]{2}-[0-9]{2}' "$work/host.out" || fail "timestamp text not where the record has it"
 files=$(find "$work/save" -name '*.csv' | wc -l)
-[ "$files" -gt 0 ] || { echo "FAIL: no CSV file saved"; exit 1; }
+[ "$files" -gt 0 ] || fail "no CSV file saved"
 echo "PASS: $files CSV files"

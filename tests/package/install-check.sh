@@ -9,7 +9,7 @@ build=$1 source=$2
 work=$(mktemp -d)
 package=zxcollector-api
 deb_installed=0
-. "$(dirname "$0")/sim.sh"
+. "$(dirname "$0")/../support/sim.sh"
 cleanup() {
   stop_simulator
   [ "$deb_installed" = 1 ] && dpkg -P "$package" >/dev/null 2>&1
@@ -19,22 +19,20 @@ trap cleanup EXIT
 
 prefix=$work/prefix
 echo "== cmake --install into $prefix"
-cmake --install "$build" --prefix "$prefix" >"$work/install.out"
+quiet install cmake --install "$build" --prefix "$prefix"
 (cd "$prefix" && find . -type f -o -type l | sort | sed 's/^/  /')
 lib=$(find "$prefix" -name 'libzxcollector_api.so.*.*.*' | head -n 1)
-[ -n "$lib" ] || { echo "FAIL: no versioned shared library installed"; exit 1; }
+[ -n "$lib" ] || fail "no versioned shared library installed"
 soname=$(objdump -p "$lib" | awk '$1 == "SONAME" {print $2}')
-[ "$soname" = libzxcollector_api.so.3 ] || { echo "FAIL: SONAME is '$soname'"; exit 1; }
+[ "$soname" = libzxcollector_api.so.3 ] || fail "SONAME is '$soname'"
 for f in include/zxcollector_api.h bin/zxcollect bin/vci-sim; do
-  [ -e "$prefix/$f" ] || { echo "FAIL: $f not installed"; exit 1; }
+  [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 
 echo "== consumer with find_package"
-cmake -S "$source/tests/package/consumer" -B "$work/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DZX_HOST_SOURCE="$source/examples/c-host/c_host.c" >"$work/consumer-configure.out" ||
-  { cat "$work/consumer-configure.out"; echo "FAIL: find_package(zxcollector)"; exit 1; }
-cmake --build "$work/cmake-consumer" >"$work/consumer-build.out" ||
-  { cat "$work/consumer-build.out"; echo "FAIL: consumer build"; exit 1; }
+quiet find_package cmake -S "$source/tests/package/consumer" -B "$work/cmake-consumer" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DZX_HOST_SOURCE="$source/examples/c-host/c_host.c"
+quiet consumer-build cmake --build "$work/cmake-consumer"
 
 echo "== consumer with pkg-config"
 pc_dir=$(dirname "$(find "$prefix" -name zxcollector_api.pc)")
@@ -48,20 +46,18 @@ start_simulator "$prefix/bin/vci-sim" "$work"
 for host in cmake-consumer pc-consumer; do
   # Only the installed library: the build tree's is not on any path the program sees.
   mkdir -p "$work/$host/save"
-  LD_LIBRARY_PATH=$(dirname "$lib") "$work/$host/c_host" "$work/$host/log.txt" "$work/$host/save" 1 >"$work/$host.out" 2>&1 ||
-    { cat "$work/$host.out"; echo "FAIL: $host"; exit 1; }
+  LD_LIBRARY_PATH=$(dirname "$lib") quiet "$host" "$work/$host/c_host" "$work/$host/log.txt" "$work/$host/save" 1
   used=$(LD_LIBRARY_PATH=$(dirname "$lib") ldd "$work/$host/c_host" | awk '/libzxcollector_api/ {print $3}')
-  case $used in "$prefix"/*) ;; *) echo "FAIL: $host loads $used"; exit 1 ;; esac
+  case $used in "$prefix"/*) ;; *) fail "$host loads $used" ;; esac
   echo "  $host: $(cat "$work/$host.out"), $(find "$work/$host/save" -name '*.csv' | wc -l) CSV files"
-  [ -n "$(find "$work/$host/save" -name '*.csv')" ] || { echo "FAIL: $host saved no CSV file"; exit 1; }
+  [ -n "$(find "$work/$host/save" -name '*.csv')" ] || fail "$host saved no CSV file"
 done
 stop_simulator
 
 echo "== Debian package"
-(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.out") ||
-  { cat "$work/cpack.out"; echo "FAIL: cpack"; exit 1; }
+(cd "$work" && quiet cpack cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb") || exit 1
 deb=$(find "$work/deb" -maxdepth 1 -name '*.deb' | head -n 1)
-[ -n "$deb" ] || { echo "FAIL: no .deb written"; exit 1; }
+[ -n "$deb" ] || fail "no .deb written"
 dpkg-deb -I "$deb" | sed -n 's/^ \(Package\|Version\|Depends\):/  \1:/p'
 dpkg-deb -c "$deb" | awk '{print "  " $NF}' | grep -E 'zxcollector|zxcollect$|vci-sim$'
 if [ ! -w /var/lib/dpkg ]; then
@@ -70,20 +66,18 @@ if [ ! -w /var/lib/dpkg ]; then
   exit 0
 fi
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
-  echo "FAIL: $package is installed already; remove it first (dpkg -r $package)"
-  exit 1
+  fail "$package is installed already; remove it first (dpkg -r $package)"
 fi
-dpkg -i "$deb" >"$work/dpkg.out" 2>&1 || { cat "$work/dpkg.out"; echo "FAIL: dpkg -i"; exit 1; }
+quiet dpkg-install dpkg -i "$deb"
 deb_installed=1
 files=$(dpkg -L "$package")
 for f in /usr/bin/zxcollect /usr/bin/vci-sim /usr/include/zxcollector_api.h; do
-  grep -qx "$f" <<<"$files" || { echo "FAIL: the package does not hold $f"; exit 1; }
+  grep -qx "$f" <<<"$files" || fail "the package does not hold $f"
 done
-/usr/bin/zxcollect --help >/dev/null ||
-  { echo "FAIL: the installed zxcollect does not start"; exit 1; }
-dpkg -P "$package" >"$work/dpkg.out" 2>&1 || { cat "$work/dpkg.out"; echo "FAIL: dpkg -P"; exit 1; }
+quiet installed-zxcollect /usr/bin/zxcollect --help
+quiet dpkg-purge dpkg -P "$package"
 deb_installed=0
 left=$(while read -r f; do if [ -f "$f" ] || [ -L "$f" ]; then echo "$f"; fi; done <<<"$files")
-[ -z "$left" ] || { echo "FAIL: left after removal: $left"; exit 1; }
+[ -z "$left" ] || fail "left after removal: $left"
 echo "dpkg: installed $(grep -c . <<<"$files") paths and removed them cleanly"
 echo "PASS"

@@ -10,13 +10,12 @@
 set -uo pipefail
 build=$1 source=$2 win_host=$3 linux_build=$4 cc=$5 built_dll=$6
 work=$(mktemp -d)
-. "$(dirname "$0")/sim.sh"
+. "$(dirname "$0")/../support/sim.sh"
 trap 'stop_simulator; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-in_private_network || { echo "skipped: not inside a private network namespace (run through scripts/netns-run.sh)"; exit $skip; }
+require_private_network
 [ -x "$linux_build/tools/vci-sim/vci-sim" ] || { echo "skipped: no Linux box simulator in $linux_build"; exit $skip; }
 
-(cd "$build" && cpack -G ZIP -B "$work/package" >"$work/cpack.out" 2>&1) || { cat "$work/cpack.out"; fail "cpack"; }
+(cd "$build" && quiet cpack cpack -G ZIP -B "$work/package") || exit 1
 zip=$(find "$work/package" -maxdepth 1 -name 'zxcollector_api-*-win*.zip' | head -n 1)
 [ -n "$zip" ] || fail "no zip written"
 echo "zip: $(basename "$zip"), $(stat -c %s "$zip") bytes"
@@ -60,7 +59,6 @@ wine=$source/scripts/wine-loader.sh
 "$wine" "$top/bin/zxcollect.exe" --help >"$work/help.out" 2>&1 || { cat "$work/help.out"; fail "zxcollect.exe does not start from the unpacked zip"; }
 echo "zxcollect.exe --help: $(head -n 1 "$work/help.out")"
 
-windows_path() { echo "Z:${1//\//\\}"; }
 start_simulator "$linux_build/tools/vci-sim/vci-sim" "$work"
 mkdir -p "$work/c"
 timeout 120 "$wine" "$top/bin/c_host.exe" "$(windows_path "$work/c/log.txt")" "$(windows_path "$work/c")" 2 >"$work/c.out" 2>&1 ||

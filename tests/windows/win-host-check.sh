@@ -7,14 +7,8 @@
 #   win-host-check.sh <win-host.exe> <zxcollector_api.dll> <linux build folder>
 set -uo pipefail
 win_host=$1 dll=$2 linux_build=$3
-skip=77
-
-links=$(ip -o link 2>/dev/null | awk -F': ' '{print $2}' | sed 's/@.*//' | sort -u | tr '\n' ' ')
-addresses=$(ip -o -4 addr show dev lo 2>/dev/null)
-if [ "$links" != "lo " ] || ! grep -q ' 192\.168\.201\.130/' <<<"$addresses"; then
-  echo "skipped: not inside a private network namespace (run through scripts/netns-run.sh)"
-  exit $skip
-fi
+. "$(dirname "$0")/../support/sim.sh"
+require_private_network
 sim=$linux_build/tools/vci-sim/vci-sim
 c_host=$linux_build/examples/c-host/c_host
 if [ ! -x "$sim" ]; then
@@ -23,24 +17,10 @@ if [ ! -x "$sim" ]; then
 fi
 
 work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-windows_path() { echo "Z:${1//\//\\}"; }
+trap 'stop_simulator; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; failed=1; }
 failed=0
-
-"$sim" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^vci-sim ready' "$work/sim.out" && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-grep -q '^vci-sim ready' "$work/sim.out" || { cat "$work/sim.out"; echo "FAIL: the simulator did not start"; exit 1; }
+start_simulator "$sim" "$work"
 
 run() { # run <name> <timeout> <command...>: output kept in $work/<name>.out
   local name=$1 limit=$2
@@ -81,6 +61,8 @@ fi
 # numbers of any value and width compare equal while everything else must match.
 shape() { sed -E 's/[0-9]+/9/g'; }
 csv_files() { (cd "$1" && find . -name '*.csv' | sed 's|^\./||' | sort); }
+name_shapes() { csv_files "$1" | shape | sort -u; }
+line_shapes() { (cd "$1" && find . -name '*.csv' -exec tail -q -n +2 {} + | grep -v '^$' | shape | sort -u); }
 
 check_folder() { # check_folder <name>: the files of one run on their own
   local dir=$work/$1 files
@@ -99,16 +81,15 @@ check_folder win-unload-open
 if [ -d "$work/linux" ]; then
   check_folder linux
   # File names and data lines of the Windows build take the Linux build's shapes.
-  diff <(csv_files "$work/linux" | shape | sort -u) <(csv_files "$work/win" | shape | sort -u) >/dev/null ||
-    fail "file names differ: linux $(csv_files "$work/linux" | shape | sort -u | tr '\n' ' ') windows $(csv_files "$work/win" | shape | sort -u | tr '\n' ' ')"
-  linux_lines=$(cd "$work/linux" && find . -name '*.csv' -exec tail -n +2 {} + | grep -v '^==>' | grep -v '^$' | shape | sort -u)
-  win_lines=$(cd "$work/win" && find . -name '*.csv' -exec tail -n +2 {} + | grep -v '^==>' | grep -v '^$' | shape | sort -u)
-  unknown=$(comm -13 <(echo "$linux_lines") <(echo "$win_lines"))
-  [ -z "$unknown" ] || fail "Windows lines of a shape the Linux build never writes: $unknown"
+  [ "$(name_shapes "$work/linux")" = "$(name_shapes "$work/win")" ] ||
+    fail "file names differ: linux $(name_shapes "$work/linux" | tr '\n' ' ') windows $(name_shapes "$work/win" | tr '\n' ' ')"
+  linux_lines=$(line_shapes "$work/linux")
+  win_lines=$(line_shapes "$work/win")
   # A line cut short by the unload would show as a shape of its own.
-  unload_lines=$(cd "$work/win-unload-open" && find . -name '*.csv' -exec tail -n +2 {} + | grep -v '^==>' | grep -v '^$' | shape | sort -u)
-  unknown=$(comm -13 <(echo "$linux_lines") <(echo "$unload_lines"))
-  [ -z "$unknown" ] || fail "lines written at the unload of a shape the Linux build never writes: $unknown"
+  for run in win win-unload-open; do
+    unknown=$(comm -13 <(echo "$linux_lines") <(line_shapes "$work/$run"))
+    [ -z "$unknown" ] || fail "$run lines of a shape the Linux build never writes: $unknown"
+  done
   for file in $(csv_files "$work/win" | head -n 3); do
     reference=$(csv_files "$work/linux" | grep "^$(dirname "$file")/" | head -n 1)
     [ -n "$reference" ] || continue

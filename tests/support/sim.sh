@@ -1,0 +1,44 @@
+# Sourced by the script tests: the private-namespace guard, and the Linux box simulator
+# (started inside the namespace only, ended by stop_simulator, which the caller's exit
+# trap runs).
+#   require_private_network; start_simulator <vci-sim> <work folder>; stop_simulator
+skip=77
+require_private_network() {
+  local links
+  links=$(ip -o link 2>/dev/null | awk -F': ' '{print $2}' | sed 's/@.*//' | sort -u | tr '\n' ' ')
+  if [ "$links" != "lo " ] || ! ip -o -4 addr show dev lo 2>/dev/null | grep -q ' 192\.168\.201\.130/'; then
+    echo "skipped: not inside a private network namespace (run through scripts/netns-run.sh)"
+    exit $skip
+  fi
+}
+sim_pid=
+stop_simulator() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=
+  fi
+}
+start_simulator() {
+  require_private_network
+  "$1" >"$2/sim.out" 2>&1 &
+  sim_pid=$!
+  local deadline=$((SECONDS + 10))
+  until grep -q '^vci-sim ready' "$2/sim.out"; do
+    if ! kill -0 "$sim_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+      cat "$2/sim.out"
+      echo "FAIL: the simulator did not start"
+      exit 1
+    fi
+    sleep 0.1
+  done
+}
+# A path as wine's Z: drive shows it.
+windows_path() { echo "Z:${1//\//\\}"; }
+fail() { echo "FAIL: $*"; exit 1; }
+# quiet <name> <command...>: output kept in $work/<name>.out, shown only when it fails.
+quiet() {
+  local name=$1
+  shift
+  "$@" >"$work/$name.out" 2>&1 || { cat "$work/$name.out"; fail "$name"; }
+}
