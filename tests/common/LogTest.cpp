@@ -36,6 +36,13 @@ protected:
 // No file is open: the hook alone asks for the lines.
 TEST_F(LogFileTest, LinesCarryTimeLevelThreadAndTextAndDumpsShowHex) {
     Common::logStop();
+    {
+        LogCapture warnings(2);
+        Common::logRawString(1, "below the capture's level");
+        EXPECT_TRUE(Common::shouldLogLevel(2));
+        EXPECT_EQ(warnings.text(), "");
+    }
+    EXPECT_FALSE(Common::shouldLogLevel(3)) << "the removed hook still asks for lines";
     LogCapture capture;
     const unsigned char bytes[] = {0xAA, 0x55, 0x00, 0x0F};
     Common::logRawString(0, "debug line");
