@@ -4,9 +4,10 @@
 #   require_private_network; start_simulator <vci-sim> <work folder>; stop_simulator
 skip=77
 require_private_network() {
-  local links
+  local links addresses # read whole: grep -q ending a pipe early fails it under pipefail
   links=$(ip -o link 2>/dev/null | awk -F': ' '{print $2}' | sed 's/@.*//' | sort -u | tr '\n' ' ')
-  if [ "$links" != "lo " ] || ! ip -o -4 addr show dev lo 2>/dev/null | grep -q ' 192\.168\.201\.130/'; then
+  addresses=$(ip -o -4 addr show dev lo 2>/dev/null)
+  if [ "$links" != "lo " ] || ! grep -q ' 192\.168\.201\.130/' <<<"$addresses"; then
     echo "skipped: not inside a private network namespace (run through scripts/netns-run.sh)"
     exit $skip
   fi
