@@ -200,22 +200,4 @@ TEST(ChannelFileManagerPaths, PointsWaitingForAFileAreBoundedTheRestIsDroppedAnd
     EXPECT_TRUE(log.hasLine(3, "Discarded " + std::to_string(kBound) + " points for CH1/'Stuck'"));
 }
 
-TEST(ChannelFileManagerCsv, EveryQueuedPointIsWrittenAtStopWhateverTheAmount) {
-    zxtest::TempDir root;
-    std::vector<ZxChannelDataPoint> points;
-    for (int i = 0; i < 100000; ++i) { // many chunks, all queued just before the stop
-        points.push_back(point("ts", i));
-    }
-    {
-        ZxChannelFileManager writer(root.string(), 1, "Fast", 10);
-        writer.pushPoints(points.data(), points.size());
-        finish(writer);
-    }
-    const std::vector<std::int64_t> values = csvValues(csvFiles(root / "CH1"));
-    ASSERT_EQ(values.size(), points.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        ASSERT_EQ(values[i], static_cast<std::int64_t>(i));
-    }
-}
-
 } // namespace
