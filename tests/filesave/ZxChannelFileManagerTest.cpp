@@ -38,11 +38,13 @@ void finish(ZxChannelFileManager& writer) {
     writer.writePending(scratch, WriteMode::Final);
 }
 
-// The whole content of the one file a writer of channel 2 leaves, or no file at all.
+// The whole content of the one file a writer of channel 2 leaves in CH2 (in the root
+// when a file is in the way of CH2), or no file at all.
 TEST(ChannelFileManagerCsv, PointsBecomeLinesInQueueOrderNoValuePointsNone) {
     struct Case {
         std::vector<ZxChannelDataPoint> points;
         const char* content; // nullptr: neither folder nor file
+        bool folderBlocked = false;
     };
     const Case cases[] = {
         {{point("09:30:05.000001", 5), point("09:30:05.000002", -7), point("09:30:05.000003", ZX_NO_VALUE),
@@ -52,9 +54,14 @@ TEST(ChannelFileManagerCsv, PointsBecomeLinesInQueueOrderNoValuePointsNone) {
          "09:30:05.000006,2147483647\n,10\n"},
         {{point("t1", ZX_NO_VALUE), point("t2", ZX_NO_VALUE)}, ""}, // the header alone
         {{}, nullptr},
+        {{point("t", 42)}, "t,42\n", true},
     };
     for (const Case& c : cases) {
         TempDir root;
+        if (c.folderBlocked) {
+            writeFile(root / "CH2", "in the way");
+        }
+        LogCapture log;
         {
             ZxChannelFileManager writer(root.string(), 2, "Probe A", 10);
             writer.pushPoints(c.points.data(), c.points.size());
@@ -64,12 +71,15 @@ TEST(ChannelFileManagerCsv, PointsBecomeLinesInQueueOrderNoValuePointsNone) {
             EXPECT_TRUE(fs::is_empty(root.path()));
             continue;
         }
-        const auto files = csvFiles(root / "CH2");
+        const auto files = csvFiles(c.folderBlocked ? root.path() : root / "CH2");
         ASSERT_EQ(files.size(), 1u);
         EXPECT_TRUE(
             std::regex_match(files[0].filename().string(), std::regex(R"(Probe A_\d{6}_\d{6}_1\.csv)")))
             << files[0];
         EXPECT_EQ(readFile(files[0]), kHeader + std::string(c.content));
+        EXPECT_EQ(log.hasLine(3, "Failed to create directory " + (root / "CH2").string() + ": "),
+                  c.folderBlocked);
+        EXPECT_TRUE(log.hasLine(1, "File closed: " + files[0].string()));
     }
 }
 
@@ -104,23 +114,6 @@ TEST(ChannelFileManagerCsv, SizesOutsideOneToOneThousandTwentyFourMiBBecomeTenMi
         EXPECT_EQ(log.hasLine(2, "Invalid file size (" + std::to_string(megabytes) + "M), corrected"),
                   bytes == 10 * kMiB);
     }
-}
-
-TEST(ChannelFileManagerPaths, FileGoesIntoTheRootWhenTheChannelFolderCannotBeCreated) {
-    TempDir root;
-    writeFile(root / "CH1", "in the way");
-    LogCapture log;
-    {
-        ZxChannelFileManager writer(root.string(), 1, "Fallback", 10);
-        const ZxChannelDataPoint p = point("t", 42);
-        writer.pushPoints(&p, 1);
-        finish(writer);
-    }
-    const auto files = csvFiles(root.path());
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(readFile(files[0]), kHeader + std::string("t,42\n"));
-    EXPECT_TRUE(log.hasLine(3, "Failed to create directory " + (root / "CH1").string() + ": "));
-    EXPECT_TRUE(log.contains("File closed: " + files[0].string()));
 }
 
 // Another save, or a restart within the same second, never truncates a file.
