@@ -21,19 +21,16 @@ namespace {
 
 constexpr uint32_t kDevice = 0;
 constexpr uint32_t kChannel = 0;
-constexpr const char* kMapping = "# probes\n0x101,T\n0x301,V\n"; // 0x501 streams unmapped
+constexpr const char* kMapping = "# probes\n0x101,T\n0x301,V\n"; // 0x501 and 0x701 are not mapped
 constexpr std::size_t kFrames = 3000;
 const std::pair<uint32_t, const char*> kNames[] = {{0x101, "T"}, {0x301, "V"}};
 
-// Device 0 open, CAN channel 0 initialised; the box streams kFrames frames of three
-// modules in turn (the voltage module leaves CH5 and CH6 without value).
+// Device 0 open, CAN channel 0 initialised; the box streams kFrames frames of its four
+// default modules in turn (the voltage module leaves CH5 and CH6 without value).
 class SavingTest : public zxtest::SimulatorTest {
 protected:
     vcisim::VciSimulatorOptions simulatorOptions() const override {
         vcisim::VciSimulatorOptions options;
-        options.modules = {{vcisim::ModuleKind::Temperature, 0x101, 100, 0x3F, false},
-                           {vcisim::ModuleKind::Voltage, 0x301, 100, 0x0F, false},
-                           {vcisim::ModuleKind::Current, 0x501, 100, 0x3F, false}};
         options.busLoadIntervalMs = 0;
         options.rate = {true, 100000.0, kFrames};
         return options;
