@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(All, HowASaveEnds, ::testing::ValuesIn(kSaveEnds),
 struct RefusedStart {
     const char* name;
     uint32_t channel;
-    bool nullRoot;
+    const char* root; // "inner": a folder below a fresh temporary one
     const char* mapping;
     std::int32_t code;
     bool saveGoesOn; // else the running save ends and none starts
@@ -139,7 +139,8 @@ TEST_P(RefusedStarts, LeaveTheRunningSaveAloneOrEndIt) {
     const std::string inner = (other / "inner").string();
     ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
     read(kFrames / 2);
-    EXPECT_EQ(startSaving(c.nullRoot ? nullptr : inner.c_str(), c.mapping, c.channel), c.code);
+    const bool useInner = c.root != nullptr && std::string(c.root) == "inner";
+    EXPECT_EQ(startSaving(useInner ? inner.c_str() : c.root, c.mapping, c.channel), c.code);
     read(kFrames - kFrames / 2);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK); // nothing to stop
@@ -148,13 +149,14 @@ TEST_P(RefusedStarts, LeaveTheRunningSaveAloneOrEndIt) {
 }
 
 const RefusedStart kRefusedStarts[] = {
-    {"NullRoot", kChannel, true, kMapping, ZX_ERR_SAVE_NOT_CONFIGURED, true},
-    {"BadIdentifier", kChannel, false, "id,T", ZX_ERR_MAPPING_ID, true},
-    {"NameLeavingTheRoot", kChannel, false, "0x101,../escaped", ZX_ERR_MAPPING_ID, true},
-    {"SharedName", kChannel, false, "0x101,T\n0x301,t\n", ZX_ERR_MAPPING_ID, true},
-    {"ChannelWithoutReader", 3, false, kMapping, ZX_ERR_NO_READER, true},
-    {"NullMapping", kChannel, false, nullptr, ZX_ERR_SAVE_NOT_CONFIGURED, false},
-    {"OnlyComments", kChannel, false, "# none\n\n", ZX_ERR_SAVE_NOT_CONFIGURED, false},
+    {"NullRoot", kChannel, nullptr, kMapping, ZX_ERR_SAVE_NOT_CONFIGURED, true},
+    {"BadIdentifier", kChannel, "inner", "id,T", ZX_ERR_MAPPING_ID, true},
+    {"NameLeavingTheRoot", kChannel, "inner", "0x101,../escaped", ZX_ERR_MAPPING_ID, true},
+    {"SharedName", kChannel, "inner", "0x101,T\n0x301,t\n", ZX_ERR_MAPPING_ID, true},
+    {"ChannelWithoutReader", 3, "inner", kMapping, ZX_ERR_NO_READER, true},
+    {"EmptyRoot", kChannel, "", kMapping, ZX_ERR_SAVE_NOT_CONFIGURED, false},
+    {"NullMapping", kChannel, "inner", nullptr, ZX_ERR_SAVE_NOT_CONFIGURED, false},
+    {"OnlyComments", kChannel, "inner", "# none\n\n", ZX_ERR_SAVE_NOT_CONFIGURED, false},
 };
 INSTANTIATE_TEST_SUITE_P(All, RefusedStarts, ::testing::ValuesIn(kRefusedStarts),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -81,10 +81,4 @@ TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
     EXPECT_EQ(zxtest::readFile(dir / "collector_config.ini"), "[Settings]\ndbcFileEncoding=UTF-8\n");
 }
 
-TEST(CollectorModuleType, NamesOfTheFourKindsAndOthers) {
-    EXPECT_EQ(moduleTypeName(Module::Temperature), QStringLiteral("Temperature"));
-    EXPECT_EQ(moduleTypeName(Module::Frequency), QStringLiteral("Frequency"));
-    EXPECT_EQ(moduleTypeName(static_cast<Module>(9)), QStringLiteral("Unknown"));
-}
-
 } // namespace

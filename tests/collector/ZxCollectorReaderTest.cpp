@@ -135,12 +135,4 @@ TEST_F(ReaderOverBuffers, TwoThreadsReadingOneChannelGetEveryRecordOnceAndWhole)
     EXPECT_EQ(std::adjacent_find(seen[0].begin(), seen[0].end()), seen[0].end());
 }
 
-TEST(ReaderOverMissingChannel, ChannelWithoutBufferReportsUnknownChannelAndNoData) {
-    KvVciChannelBufferManager buffers(2);
-    ZxCollectorReader reader(0, 9, buffers);
-    ZxCollectData record;
-    EXPECT_EQ(reader.read(&record, 1), ZX_ERR_NO_DATA);
-    EXPECT_EQ(reader.clear(), ZX_ERR_UNKNOWN_CHANNEL);
-}
-
 } // namespace

@@ -48,23 +48,6 @@ void expectEveryRecordOnceInOrder(const fs::path& root, std::int32_t count, cons
     }
 }
 
-TEST(CollectorFileManager, CodesOfStartStopAndPush) {
-    zxtest::TempDir root;
-    LogCapture log;
-    EXPECT_EQ(makeManager(root.path(), {})->start(), ZX_ERR_SAVE_NOT_CONFIGURED);
-    EXPECT_EQ(makeManager("", {{1, "A"}})->start(), ZX_ERR_SAVE_NOT_CONFIGURED);
-    EXPECT_TRUE(log.hasLine(3, "Cannot start: Root directory or ID mapping not configured."));
-    auto manager = makeManager(root.path(), {{0x101, "A"}});
-    const ZxCollectData record = numbered(1);
-    EXPECT_EQ(manager->pushData(&record, 1), ZX_ERR_FILE_MANAGER_STOPPED);
-    EXPECT_EQ(manager->stop(), ZX_ERR_FILE_MANAGER_STOPPED);
-    ASSERT_EQ(manager->start(), ZX_OK);
-    EXPECT_EQ(manager->start(), ZX_ERR_FILE_MANAGER_RUNNING);
-    EXPECT_TRUE(log.hasLine(2, "Collector file manager is already running."));
-    EXPECT_EQ(manager->stop(), ZX_OK);
-    EXPECT_EQ(manager->stop(), ZX_ERR_FILE_MANAGER_STOPPED);
-}
-
 // The host thread pushes as ZxReadBuffer hands records over until the save stops: every
 // push accepted before or during the stop is saved, over several 1 MiB files.
 TEST(CollectorFileManager, EveryRecordAcceptedBeforeOrWhileAnotherThreadStopsIsSavedOnceInOrder) {
