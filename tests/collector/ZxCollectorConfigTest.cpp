@@ -48,7 +48,6 @@ TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
         {nullptr, "Voltage/startY", 0.0},
         {nullptr, "Frequency/endX", 100.0},
         {"[Settings]\nassignId=4660\n", "Settings/assignId", 4660},
-        {"[Settings]\nassignId=0x123\n", "Settings/assignId", 0},
         {"[Settings]\ncanType=257\n", "Settings/canType", 1},
         {"[Settings]\ndiscoveryTimeout=1500\n", "Settings/discoveryTimeout", 1500},
         {"[Temperature]\nstartMessageId=513\n", "Temperature/startMessageId", 0x201},
