@@ -2,16 +2,10 @@
 
 #include "vci/config/KvVciChannelConfig.h"
 #include "vci/config/KvVciConfigStore.h"
+#include "vci/device/KvVciProtocolTypes.h"
 #include "vci/manager/KvVciDeviceManager.h"
 
 #include <QString>
-
-#include <algorithm>
-
-namespace {
-constexpr std::uint32_t kProtocolCan = 1;
-constexpr std::uint32_t kBitRate = 500000;
-} // namespace
 
 void CollectorOnBox::SetUp() {
     SimulatorTest::SetUp();
@@ -41,41 +35,10 @@ void CollectorOnBox::openDevice(std::uint32_t device) {
 
 void CollectorOnBox::openChannel(std::uint32_t device, std::uint32_t channel) {
     auto* config = static_cast<KvVciCanChannelConfig*>(KvVciConfigStore::instance().getChannelConfig(
-        static_cast<int>(device), kProtocolCan, static_cast<int>(channel)));
+        static_cast<int>(device), kVciProtocolIdCan, static_cast<int>(channel)));
     ASSERT_NE(config, nullptr);
     config->mode = QStringLiteral("CAN");
-    config->bitRate = kBitRate;
+    config->bitRate = 500000;
     ASSERT_EQ(KvVciDeviceManager::instance().openCanChannel(device, channel), 0);
     ASSERT_EQ(collector().createReader(device, channel), 0);
-}
-
-std::vector<ZxCollectData> CollectorOnBox::readRecords(std::size_t expected, std::chrono::seconds timeout,
-                                                       std::uint32_t device, std::uint32_t channel) {
-    std::vector<ZxCollectData> all;
-    std::vector<ZxCollectData> batch(4096);
-    zxtest::pollUntil(timeout, [&] {
-        while (all.size() < expected) {
-            // Never more than asked for, so a caller can stop in the middle of a stream.
-            const std::size_t wanted = std::min(batch.size(), expected - all.size());
-            const std::int32_t n =
-                collector().readBuffer(device, channel, batch.data(), static_cast<std::int32_t>(wanted));
-            if (n <= 0) {
-                break;
-            }
-            all.insert(all.end(), batch.begin(), batch.begin() + n);
-        }
-        return all.size() >= expected;
-    });
-    return all;
-}
-
-vcisim::VciSimulatorOptions CollectorOnStreamingBox::simulatorOptions() const {
-    vcisim::VciSimulatorOptions options;
-    options.modules = {{vcisim::ModuleKind::Temperature, kModuleId, 100, 0x3F, false}};
-    options.uniqueValues = true;
-    options.busLoadIntervalMs = 0;
-    options.rate.enabled = true;
-    options.rate.framesPerSecond = kFramesPerSecond;
-    options.rate.frameCount = kFrames;
-    return options;
 }

@@ -2,20 +2,17 @@
 // sensitive (everywhere but Windows).
 #include "collector/ZxCollectorConfig.h"
 
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
-
-#include <fstream>
 
 namespace {
 
 TEST(CollectorConfigGroupCase, LowerCaseGroupIsNotTheCurrentModule) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("collector_config.ini"));
-    std::ofstream(path.toStdString()) << "[current]\nstartMessageId=9\n";
-
-    const ZxCollectorConfig config(path);
+    zxtest::TempDir dir;
+    zxtest::writeFile(dir / "collector_config.ini", "[current]\nstartMessageId=9\n");
+    const ZxCollectorConfig config(QString::fromStdString((dir / "collector_config.ini").string()));
     EXPECT_EQ(config.modules.at(ZxModuleType::Current).startMessageId, 0x501u);
 }
 

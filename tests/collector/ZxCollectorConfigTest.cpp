@@ -1,113 +1,83 @@
 // Settings loading from real INI files on disk.
 #include "collector/ZxCollectorConfig.h"
 
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
-#include <fstream>
+#include <map>
 #include <string>
 
 namespace {
 
-class CollectorConfigFile : public ::testing::Test {
-protected:
-    QString write(const std::string& text) {
-        const QString path = dir_.filePath(QStringLiteral("collector_config.ini"));
-        std::ofstream(path.toStdString()) << text;
-        return path;
-    }
+using Module = ZxModuleType;
 
-    QTemporaryDir dir_;
-};
-
-TEST_F(CollectorConfigFile, MissingFileGivesEveryDefault) {
-    const ZxCollectorConfig config(dir_.filePath(QStringLiteral("absent.ini")));
-
-    EXPECT_EQ(config.dbcFileEncoding, QStringLiteral("ASCII"));
-    EXPECT_EQ(config.assignId, 291u);
-    EXPECT_EQ(config.canType, 0u);
-    EXPECT_EQ(config.discoveryTimeout, 3000u);
-    EXPECT_EQ(config.deviceIndex, 0u);
-    EXPECT_EQ(config.channelIndex, 0u);
-    ASSERT_EQ(config.modules.size(), 4u);
-    const std::uint32_t expectedIds[] = {0x101, 0x301, 0x501, 0x701};
-    int kind = 0;
+// Every loaded value under "<group>/<key>", as the settings file names it.
+std::map<std::string, double> settingsOf(const ZxCollectorConfig& config) {
+    std::map<std::string, double> all = {{"Settings/assignId", config.assignId},
+                                         {"Settings/canType", config.canType},
+                                         {"Settings/discoveryTimeout", config.discoveryTimeout}};
     for (const auto& [type, module] : config.modules) {
-        EXPECT_EQ(static_cast<int>(type), kind + 1);
-        EXPECT_EQ(module.startMessageId, expectedIds[kind]);
-        EXPECT_EQ(module.frequency, 100u);
-        EXPECT_EQ(module.startX, 0.0);
-        EXPECT_EQ(module.startY, 0.0);
-        EXPECT_EQ(module.endX, 100.0);
-        EXPECT_EQ(module.endY, 100.0);
-        ++kind;
+        const std::string group = moduleTypeName(type).toStdString() + "/";
+        all[group + "startMessageId"] = module.startMessageId;
+        all[group + "frequency"] = module.frequency;
+        all[group + "startX"] = module.startX;
+        all[group + "startY"] = module.startY;
+        all[group + "endX"] = module.endX;
+        all[group + "endY"] = module.endY;
     }
-    EXPECT_FALSE(QFile::exists(config.settingsPath)); // loading never writes the file
+    return all;
 }
 
-TEST_F(CollectorConfigFile, DecimalValuesAreReadAndNarrowFieldsKeepLowBits) {
-    const ZxCollectorConfig config(write("[Settings]\n"
-                                         "dbcFileEncoding=UTF-8\n"
-                                         "assignId=4660\n"
-                                         "canType=257\n"
-                                         "discoveryTimeout=1500\n"
-                                         "[Temperature]\n"
-                                         "startMessageId=513\n"
-                                         "frequency=70000\n"
-                                         "startX=1.5\n"
-                                         "startY=-2.25\n"
-                                         "endX=50\n"
-                                         "endY=75.5\n"));
-
-    EXPECT_EQ(config.dbcFileEncoding, QStringLiteral("UTF-8"));
-    EXPECT_EQ(config.assignId, 4660u);
-    EXPECT_EQ(config.canType, 1u); // 257 keeps its low 8 bits
-    EXPECT_EQ(config.discoveryTimeout, 1500u);
-    const ZxModuleConfig& temperature = config.modules.at(ZxModuleType::Temperature);
-    EXPECT_EQ(temperature.startMessageId, 0x201u);
-    EXPECT_EQ(temperature.frequency, 4464u); // 70000 keeps its low 16 bits
-    EXPECT_EQ(temperature.startX, 1.5);
-    EXPECT_EQ(temperature.startY, -2.25);
-    EXPECT_EQ(temperature.endX, 50.0);
-    EXPECT_EQ(temperature.endY, 75.5);
-    // Kinds absent from the file keep their defaults.
-    EXPECT_EQ(config.modules.at(ZxModuleType::Voltage).startMessageId, 0x301u);
-    EXPECT_EQ(config.modules.at(ZxModuleType::Voltage).frequency, 100u);
-}
-
-TEST_F(CollectorConfigFile, TextThatIsNotDecimalGivesZero) {
-    const ZxCollectorConfig config(write("[Settings]\n"
-                                         "assignId=0x123\n"
-                                         "[Voltage]\n"
-                                         "startMessageId=0x201\n"
-                                         "frequency=fast\n"
-                                         "endX=far\n"));
-
-    EXPECT_EQ(config.assignId, 0u);
-    const ZxModuleConfig& voltage = config.modules.at(ZxModuleType::Voltage);
-    EXPECT_EQ(voltage.startMessageId, 0u);
-    EXPECT_EQ(voltage.frequency, 0u);
-    EXPECT_EQ(voltage.endX, 0.0);
-    EXPECT_EQ(voltage.endY, 100.0);
-}
-
-TEST_F(CollectorConfigFile, GroupsAreLookedUpByExactName) {
-    // (Group names are case-insensitive in Qt's INI files on Windows; the POSIX
-    // tests check that "[current]" is not the Current group.)
-    const ZxCollectorConfig config(write("[Unknown]\n"
-                                         "startMessageId=9\n"
-                                         "[Frequency]\n"
-                                         "startMessageId=1000\n"));
-
-    EXPECT_EQ(config.modules.size(), 4u);
-    EXPECT_EQ(config.modules.at(ZxModuleType::Frequency).startMessageId, 1000u);
-}
-
-TEST(CollectorModuleType, NamesOfTheFourKindsAndOthers) {
-    EXPECT_EQ(moduleTypeName(ZxModuleType::Temperature), QStringLiteral("Temperature"));
-    EXPECT_EQ(moduleTypeName(ZxModuleType::Frequency), QStringLiteral("Frequency"));
-    EXPECT_EQ(moduleTypeName(static_cast<ZxModuleType>(9)), QStringLiteral("Unknown"));
+// Absent keys give defaults, values are read as decimal (other text gives 0), narrow
+// fields keep their low bits, and groups are found by exact name.
+TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
+    struct Case {
+        const char* ini; // nullptr: no file
+        const char* key;
+        double expected;
+    };
+    const Case cases[] = {
+        {nullptr, "Settings/assignId", 291},
+        {nullptr, "Settings/canType", 0},
+        {nullptr, "Settings/discoveryTimeout", 3000},
+        {nullptr, "Temperature/startMessageId", 0x101},
+        {nullptr, "Frequency/startMessageId", 0x701},
+        {nullptr, "Current/frequency", 100},
+        {nullptr, "Voltage/startY", 0.0},
+        {nullptr, "Frequency/endX", 100.0},
+        {"[Settings]\nassignId=4660\n", "Settings/assignId", 4660},
+        {"[Settings]\ncanType=257\n", "Settings/canType", 1},
+        {"[Settings]\ndiscoveryTimeout=1500\n", "Settings/discoveryTimeout", 1500},
+        {"[Temperature]\nstartMessageId=513\n", "Temperature/startMessageId", 0x201},
+        {"[Temperature]\nstartMessageId=0x201\n", "Temperature/startMessageId", 0},
+        {"[Temperature]\nstartMessageId=513\n", "Voltage/startMessageId", 0x301},
+        {"[Voltage]\nfrequency=70000\n", "Voltage/frequency", 4464},
+        {"[Voltage]\nfrequency=fast\n", "Voltage/frequency", 0},
+        {"[Current]\nstartX=1.5\n", "Current/startX", 1.5},
+        {"[Current]\nstartY=-2.25\n", "Current/startY", -2.25},
+        {"[Current]\nendX=far\n", "Current/endX", 0.0},
+        {"[Current]\nendY=75.5\n", "Current/endY", 75.5},
+        {"[Unknown]\nstartMessageId=9\n[Frequency]\nstartMessageId=1000\n", "Frequency/startMessageId", 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ini ? c.ini : "(no file)") + c.key);
+        zxtest::TempDir dir;
+        if (c.ini != nullptr) {
+            zxtest::writeFile(dir / "collector_config.ini", c.ini);
+        }
+        const ZxCollectorConfig config(QString::fromStdString((dir / "collector_config.ini").string()));
+        EXPECT_EQ(settingsOf(config).at(c.key), c.expected);
+        EXPECT_EQ(settingsOf(config).size(), 27u); // the four kinds, whatever the file holds
+        EXPECT_EQ(config.dbcFileEncoding, QStringLiteral("ASCII"));
+    }
+    zxtest::TempDir dir;
+    zxtest::writeFile(dir / "collector_config.ini", "[Settings]\ndbcFileEncoding=UTF-8\n");
+    EXPECT_EQ(
+        ZxCollectorConfig(QString::fromStdString((dir / "collector_config.ini").string())).dbcFileEncoding,
+        QStringLiteral("UTF-8"));
+    EXPECT_EQ(zxtest::readFile(dir / "collector_config.ini"), "[Settings]\ndbcFileEncoding=UTF-8\n");
 }
 
 } // namespace

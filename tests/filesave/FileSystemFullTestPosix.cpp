@@ -1,7 +1,9 @@
 // A disk that fills up and gets room again while saving streams, on a small tmpfs of
 // this test's own (scripts/with-small-tmpfs.sh provides it; without it the cases skip).
 #include "filesave/ZxCollectorFileManager.h"
-#include "tests/filesave/FileSaveTestSupport.h"
+#include "tests/support/CsvFiles.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/PollUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <thread>
 
 namespace fs = std::filesystem;
-using namespace filesavetest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -33,28 +34,21 @@ fs::path smallTmpfs() {
 }
 
 ZxCollectData numbered(std::int32_t i) {
-    const std::int32_t values[6] = {i, i, i, i, i, i};
-    return makeRecord(0x101, "2026-12-06 07:50:00.000000", values);
+    ZxCollectData record{};
+    record.canId = 0x101;
+    std::strcpy(record.timestamp, "t"); // no digits: a cut line never reads larger
+    std::fill(record.values, record.values + 6, i);
+    return record;
 }
 
-// The largest value of the complete lines in folder's files. A file may end in a line
-// cut by the full disk, and an empty file may vanish while it is read.
+// The largest value saved in folder's files. A line cut by the full disk gives a
+// smaller number or none, and a file may vanish while it is read.
 std::int64_t largestSavedValue(const fs::path& folder) {
     std::int64_t largest = -1;
-    for (const fs::path& file : csvFiles(folder)) {
-        std::ifstream in(file, std::ios::binary);
-        const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (std::size_t start = content.find('\n'); start != std::string::npos;) {
-            const std::size_t end = content.find('\n', start + 1);
-            if (end == std::string::npos) {
-                break;
-            }
-            const std::size_t comma = content.rfind(',', end);
-            if (comma != std::string::npos && comma > start) {
-                largest =
-                    std::max<std::int64_t>(largest, std::strtoll(content.c_str() + comma + 1, nullptr, 10));
-            }
-            start = end;
+    for (const fs::path& file : zxtest::csvFiles(folder)) {
+        for (const std::string& line : zxtest::readLines(file)) {
+            largest =
+                std::max<std::int64_t>(largest, std::strtoll(line.c_str() + line.find(',') + 1, nullptr, 10));
         }
     }
     return largest;
@@ -87,22 +81,19 @@ TEST(FileSystemFull, SavingResumesInANewFileOnceTheUserMakesRoom) {
         }
     });
 
-    ASSERT_TRUE(pollUntil([&] { return log.peek().find("Failed to write to file: ") != std::string::npos; }));
+    ASSERT_TRUE(zxtest::pollUntil(10s, [&] { return log.contains("Failed to write to file: "); }));
     // The user deletes the files to make room: the space comes back only when the
     // failed files are no longer held open.
     for (int channel = 1; channel <= 6; ++channel) {
-        for (const fs::path& file : csvFiles(root / ("CH" + std::to_string(channel)))) {
-            fs::remove(file);
-        }
+        fs::remove_all(root / ("CH" + std::to_string(channel)));
     }
     const std::int32_t freedAt = pushed.load();
-    const bool resumed = pollUntil([&] { return largestSavedValue(root / "CH1") > freedAt; });
+    const bool resumed = zxtest::pollUntil(10s, [&] { return largestSavedValue(root / "CH1") > freedAt; });
     hostRuns.store(false);
     host.join();
     ASSERT_EQ(manager.stop(), ZX_OK);
     EXPECT_TRUE(resumed) << "no line saved after the disk had room again";
-    const std::string text = log.text();
-    EXPECT_NE(text.find("points for CH1/'Full'"), std::string::npos) << "lost points are counted";
+    EXPECT_TRUE(log.contains("points for CH1/'Full'")) << "lost points are counted";
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+// Reading back the CSV files of file saving: the files of one CH folder in the order
+// of their running index, and the values of their lines.
+#pragma once
+
+#include "tests/support/FileText.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zxtest {
+
+// The running index at the end of "<name>_<yymmdd>_<HHMMSS>_<index>.csv".
+inline int csvFileIndex(const std::filesystem::path& file) {
+    const std::string stem = file.stem().string();
+    const std::size_t underscore = stem.rfind('_');
+    return underscore == std::string::npos ? -1 : std::atoi(stem.c_str() + underscore + 1);
+}
+
+// The .csv files directly in folder whose name starts with prefix, by index, then name.
+inline std::vector<std::filesystem::path> csvFiles(const std::filesystem::path& folder,
+                                                   const std::string& prefix = "") {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() == ".csv" && name.rfind(prefix, 0) == 0) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return csvFileIndex(a) != csvFileIndex(b) ? csvFileIndex(a) < csvFileIndex(b) : a < b;
+    });
+    return files;
+}
+
+// The value field of every line after the header, files in order.
+inline std::vector<std::int64_t> csvValues(const std::vector<std::filesystem::path>& files) {
+    std::vector<std::int64_t> values;
+    for (const auto& file : files) {
+        const std::vector<std::string> lines = readLines(file);
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            values.push_back(std::stoll(lines[i].substr(lines[i].rfind(',') + 1)));
+        }
+    }
+    return values;
+}
+
+} // namespace zxtest
