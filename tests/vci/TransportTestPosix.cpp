@@ -91,11 +91,7 @@ protected:
         client.disconnectFromServer();
     }
     static KvVciSocketSettings settings(const std::string& localIp = "192.168.201.1") {
-        KvVciSocketSettings s;
-        s.serverIp = "192.168.201.130";
-        s.serverPort = kVciServerPort;
-        s.localIp = localIp;
-        return s;
+        return {false, "192.168.201.130", kVciServerPort, localIp};
     }
     // Connects and sends one byte, so the box learns where to answer.
     void connect() {
