@@ -6,6 +6,7 @@
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciDevice.h"
 #include "vci/device/KvVciProtocol.h"
+#include "vci/manager/KvVciDeviceManager.h"
 #include "zxcollector_api.h"
 
 #include <gtest/gtest.h>
@@ -140,24 +141,26 @@ TEST_F(DeviceDispatchTest, ChannelsOfDisconnectedDeviceAreClosedByFlagOnly) {
 
 class DeviceBoxTest : public zxtest::SimulatorTest {
 protected:
-    // One box without modules and bus-load reports, so only what a test asks for arrives.
+    // Boxes without modules and bus-load reports, so only what a test asks for arrives.
     vcisim::VciSimulatorOptions simulatorOptions() const override {
         vcisim::VciSimulatorOptions options;
-        options.deviceIndices = {0};
+        options.deviceIndices = {0, 1, 2};
         options.modules.clear();
         options.busLoadIntervalMs = 0;
         options.clockOffsetTicks = 5000000000ull;
         return options;
     }
     void SetUp() override {
-        KvVciConfigStore::instance().loadDefaults();
-        KvVciConfigStore::instance().setDeviceAddress(0, QStringLiteral("192.168.201.1"));
+        store.loadDefaults();
+        for (int i = 0; i < 3; ++i) {
+            store.setDeviceAddress(i, QStringLiteral("192.168.201.1"));
+        }
         zxtest::SimulatorTest::SetUp();
     }
-    void dropReplies(std::uint8_t type, std::uint8_t command) {
+    void dropReplies(std::uint8_t type, std::uint8_t command, std::uint32_t box = 0) {
         vcisim::Misbehaviour bad;
         bad.dropReplies.push_back({type, command, 0});
-        simulator().setMisbehaviour(bad, 0);
+        simulator().setMisbehaviour(bad, box);
     }
     std::vector<Bytes> requestsReceived() {
         std::vector<Bytes> frames;
@@ -293,6 +296,60 @@ TEST_F(DeviceBoxTest, DeviceThatStoppedReceivingFailsAtOnceAndNamesTheCauseWhenC
     EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
     EXPECT_TRUE(
         log.hasLine(3, "Device0 stopped receiving before it was closed: the box closed the connection"));
+}
+
+// ---- The manager of the open devices (its open and close through the exports are
+// ExportedFunctionsTest's) ----
+
+class DeviceManagerCloseAllTest : public DeviceBoxTest,
+                                  public ::testing::WithParamInterface<KvVciCloseMode> {};
+
+TEST_P(DeviceManagerCloseAllTest, CloseAllGivesTheCodeOfAFailingBoxAndClosesEveryDevice) {
+    KvVciDeviceManager manager;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(manager.openDevice(i), ZX_OK);
+        ASSERT_EQ(manager.openCanChannel(i, 0), ZX_OK);
+    }
+    dropReplies(kCan, 0x20, 1); // the close request of a CAN channel
+
+    EXPECT_EQ(manager.closeAllDevices(GetParam()), ZX_ERR_CLOSE_CAN);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(manager.findDevice(i), nullptr);
+        EXPECT_FALSE(store.isDeviceOpened(static_cast<int>(i)));
+    }
+    EXPECT_FALSE(simulator().channel(0, 0).open);
+    EXPECT_FALSE(simulator().channel(2, 0).open);
+    EXPECT_TRUE(log.hasLine(1, "Closed all device"));
+    // nothing left to close: nothing happens, nothing is logged
+    EXPECT_EQ(manager.closeAllDevices(GetParam()), ZX_OK);
+    EXPECT_EQ(log.count("Closed all device"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, DeviceManagerCloseAllTest,
+                         ::testing::Values(KvVciCloseMode::Parallel, KvVciCloseMode::OnCallingThread));
+
+TEST_F(DeviceBoxTest, ManagerKeepsNoDeviceWhoseBoxDoesNotAnswer) {
+    KvVciDeviceManager manager;
+    simulator().setSilent(true, 2);
+    EXPECT_EQ(manager.openDevice(2), ZX_ERR_OPEN_DEVICE);
+    EXPECT_EQ(manager.findDevice(2), nullptr);
+    simulator().setSilent(false, 2);
+    EXPECT_EQ(manager.openDevice(2), ZX_OK); // a later open starts from scratch
+    EXPECT_EQ(manager.openDevice(KvVciDeviceManager::kAllDevices), ZX_OK);
+    EXPECT_NE(manager.findDevice(0), nullptr); // the default device
+    EXPECT_EQ(manager.closeDevice(-1), ZX_OK); // the default device too
+    EXPECT_EQ(manager.findDevice(0), nullptr);
+    EXPECT_EQ(manager.closeDevice(2), ZX_OK);
+}
+
+TEST(DeviceManagerTimeTest, DisplayModeAcceptsOnlyKnownModesAndShapesTheText) {
+    KvVciDeviceManager manager;
+    EXPECT_EQ(manager.timestampDisplayMode(), 2u);
+    manager.setTimestampDisplayMode(5);
+    EXPECT_EQ(manager.timestampDisplayMode(), 2u);
+    manager.setTimestampDisplayMode(3); // raw box ticks
+    char text[32];
+    EXPECT_EQ(std::string(text, manager.formatTimestamp(0, 123456789, text, sizeof(text))), "123456789");
 }
 
 } // namespace

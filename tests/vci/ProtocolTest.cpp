@@ -103,14 +103,4 @@ TEST(ProtocolTest, ReplyMatchesOnTypeCommandAndChannelOnly) {
     EXPECT_FALSE(P::answers(reply, pending));
 }
 
-TEST(ProtocolTest, VersionAndBaseTimeRepliesDecode) {
-    const std::uint8_t version[] = {1, 2, 3, 4};
-    EXPECT_EQ(P::decodeFirmwareVersion(
-                  P::makeRecord(KvVciFrameType::Device, KvVciCommand::FirmwareVersion, 0, 0, version, 4)),
-              0x01020304u);
-    const std::uint8_t time[] = {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0xF1};
-    EXPECT_EQ(P::decodeBaseTime(P::makeRecord(KvVciFrameType::Device, KvVciCommand::BaseTime, 0, 0, time, 8)),
-              0xF102030405060708ull);
-}
-
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <vector>
 
 namespace {
@@ -61,16 +60,9 @@ TEST_F(StoreTest, LookupsRefuseUnknownProtocolsLoudlyAndMissingEntriesQuietly) {
     EXPECT_TRUE(log.hasLine(2, "getChannelIndices called with unknown protocolId: 2"));
 
     const std::string before = log.text();
-    for (const auto [device, protocol, channel] : {std::array<int, 3>{20, 3, 0},
-                                                   {0, kVciProtocolIdCan, 8},
-                                                   {0, kVciProtocolIdCan, -1},
-                                                   {0, kVciProtocolIdLin, 8}}) {
-        EXPECT_EQ(store.getChannelConfig(device, protocol, channel), nullptr)
-            << device << protocol << channel;
-    }
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdLin, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, 7), (std::vector<int>{7}));
+    EXPECT_EQ(store.getChannelConfig(20, 3, 0), nullptr);
+    EXPECT_EQ(store.getChannelConfig(0, kVciProtocolIdCan, -1), nullptr);
+    EXPECT_EQ(store.getChannelConfig(0, kVciProtocolIdLin, 8), nullptr);
     EXPECT_TRUE(store.getChannelIndices(0, kVciProtocolIdCan, 8).empty() &&
                 store.getChannelIndices(0, kVciProtocolIdCan, -2).empty() &&
                 store.getChannelIndices(16, kVciProtocolIdCan, -1).empty());
