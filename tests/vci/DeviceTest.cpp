@@ -50,10 +50,9 @@ Bytes canPayload(std::uint32_t id, std::uint8_t kind, std::uint64_t sequence, st
 std::vector<_KvVciCanDataType> drain(KvVciDevice& device, std::uint32_t channel) {
     std::vector<_KvVciCanDataType> all;
     _KvVciCanDataType out[64];
-    std::uint32_t count = 64;
-    while (device.channelBufferManager().readCanRecords(channel, out, count) == ZX_OK) {
-        all.insert(all.end(), out, out + count);
-        count = 64;
+    for (std::uint32_t n = 64; device.channelBufferManager().readCanRecords(channel, out, n) == ZX_OK;
+         n = 64) {
+        all.insert(all.end(), out, out + n);
     }
     return all;
 }
@@ -129,8 +128,7 @@ TEST_F(DeviceDispatchTest, ChannelsOfDisconnectedDeviceAreClosedByFlagOnly) {
     store.setCanChannelOpened(0, 1, true);
     store.setCanChannelOpened(0, 4, true);
     EXPECT_EQ(device.closeCan(-1), ZX_OK);
-    EXPECT_FALSE(store.isCanChannelOpened(0, 1));
-    EXPECT_FALSE(store.isCanChannelOpened(0, 4));
+    EXPECT_FALSE(store.isCanChannelOpened(0, 1) || store.isCanChannelOpened(0, 4));
     EXPECT_EQ(log.count("The Device0 is not connected and is forced to close CAN"), 2u);
     EXPECT_TRUE(log.hasLine(1, "The Device0 is not connected and is forced to close CAN5"));
     EXPECT_EQ(device.closeCan(8), ZX_ERR_UNKNOWN_CHANNEL);

@@ -140,10 +140,9 @@ TEST_F(TransportTest, SendsFromTheBoundAddressAndDeliversFramesAcrossDatagrams) 
     // a callback offered while connected is refused; records keep going to the first
     RecordSink other;
     client.setDataCallback(other.callback());
-    Bytes two = numberedFrame(1);
-    append(two, numberedFrame(2));
     const Bytes split = numberedFrame(3, 80);
-    ASSERT_TRUE(box->send(two));
+    ASSERT_TRUE(box->send(numberedFrame(1)));
+    ASSERT_TRUE(box->send(numberedFrame(2)));
     ASSERT_TRUE(box->send(Bytes(split.begin(), split.begin() + 30)));
     ASSERT_TRUE(box->send(Bytes(split.begin() + 30, split.end())));
     EXPECT_EQ(sink.numbers(3, 3s), (std::vector<std::uint32_t>{1, 2, 3}));
@@ -197,11 +196,6 @@ TEST_F(TransportTest, EmptyDatagramEndsTheReceiveThreadWithExitCodeMinusOne) {
     EXPECT_TRUE(log->contains("Connection closed by server: 192.168.201.130"));
     EXPECT_FALSE(client.isConnected());
     EXPECT_EQ(client.linkEndCode(), -1);
-    client.reportSummary();
-    EXPECT_TRUE(pollUntil(3s, [&] {
-        return log->hasLine(3,
-                            "Device3 stopped receiving before it was closed: the box closed the connection");
-    }));
 }
 
 TEST_F(TransportTest, ConnectNeedsAServerAndBindsOnlyAGivenLocalAddress) {
@@ -279,43 +273,38 @@ TEST_F(TransportTest, DatagramCutByTheReceiveBufferSplicesNoFrames) {
     EXPECT_EQ(losses.gapDiscardedBytes, 4096u - 37u * 109u);
 }
 
-TEST_F(TransportTest, KernelDropsOfAFloodAreCounted) {
+// The receive thread is held in the callback while far more arrives than the receive
+// buffer holds, then frames are sent until one arrives after the gap.
+TEST_F(TransportTest, KernelDropsAreCountedAndLeaveNoHalfFrameToComplete) {
     connect();
-    // the receive thread is held in the callback while far more arrives than the
-    // receive buffer holds
-    constexpr std::uint32_t kFlood = 100000;
     sink.hold(true);
     std::uint32_t sent = 0;
-    for (std::uint32_t i = 0; i <= kFlood; ++i) {
+    for (std::uint32_t i = 0; i <= 100000; ++i) {
         sent += box->send(numberedFrame(i));
     }
     sink.hold(false);
-    sent += sendUntilOneArrives(kFlood);
-
+    sent += sendUntilOneArrives(100000);
     const std::uint64_t dropped = client.lossCounters().snapshot().kernelDroppedDatagrams;
     EXPECT_GT(dropped, 0u);
     EXPECT_EQ(sink.numbers().size() + dropped, sent);
     EXPECT_TRUE(pollUntil(3s, [&] { return log->contains("Device3 link dropped"); }));
-}
 
-TEST_F(TransportTest, HalfFrameBeforeKernelDropsIsNotCompletedByLaterBytes) {
-    connect();
-    // Every datagram ends inside a frame that the next one completes, so wherever the
-    // kernel starts dropping, a half frame is carried over into the gap.
+    // Now every datagram ends inside a frame that the next one completes, so wherever
+    // the kernel starts dropping, a half frame is carried over into the gap.
     constexpr std::size_t kHead = 13;
     sink.hold(true);
-    Bytes previous = numberedFrame(1);
+    Bytes previous = numberedFrame(300000);
     ASSERT_TRUE(box->send(Bytes(previous.begin(), previous.begin() + kHead)));
-    for (std::uint32_t n = 2; n <= 100000; ++n) {
+    for (std::uint32_t n = 300001; n <= 400000; ++n) {
         Bytes datagram(previous.begin() + kHead, previous.end());
         previous = numberedFrame(n);
         datagram.insert(datagram.end(), previous.begin(), previous.begin() + kHead);
         box->send(datagram);
     }
     sink.hold(false);
-    sendUntilOneArrives(200000); // whole frames after the gap
+    sendUntilOneArrives(500000);
     const KvVciLossSnapshot losses = client.lossCounters().snapshot();
-    EXPECT_GT(losses.kernelDroppedDatagrams, 0u);
+    EXPECT_GT(losses.kernelDroppedDatagrams, dropped);
     EXPECT_GT(losses.gapDiscardedBytes, 0u);
     EXPECT_EQ(sink.spliced(), 0u);
 }
