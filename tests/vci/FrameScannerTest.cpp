@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,10 @@ struct ScanCase {
     std::size_t carried = 0;            // bytes kept for the next datagram at the end
     std::uint64_t losses = 0;           // frames and bytes counted as lost
 };
+
+void PrintTo(const ScanCase& scanCase, std::ostream* out) {
+    *out << scanCase.name;
+}
 
 const Bytes kFrame = numberedFrame(77, 80);
 const Bytes kLost = numberedFrame(1, 100);

@@ -42,17 +42,6 @@ TEST_F(StoreTest, DefaultsGiveSixteenEntriesWithEightCanAndEightLinChannels) {
     EXPECT_TRUE(log.hasLine(2, "Attempted to add device with invalid index: 16"));
 }
 
-TEST_F(StoreTest, LoadingDefaultsAgainClearsChangesAndSaysSo) {
-    const std::size_t addedBefore = log.count("Adding or updating device with index: ");
-    store.setDeviceAddress(3, QStringLiteral("192.168.201.1"));
-    store.setCanChannelOpened(3, 2, true);
-    store.loadDefaults();
-    EXPECT_TRUE(store.getDeviceAddress(3).isEmpty());
-    EXPECT_FALSE(store.isCanChannelOpened(3, 2));
-    EXPECT_TRUE(log.hasLine(1, "Clearing all 16 devices."));
-    EXPECT_EQ(log.count("Adding or updating device with index: ") - addedBefore, 16u);
-}
-
 TEST_F(StoreTest, LookupsRefuseUnknownProtocolsLoudlyAndMissingEntriesQuietly) {
     EXPECT_EQ(store.getChannelConfig(0, 3, 0), nullptr);
     EXPECT_TRUE(log.hasLine(2, "getChannelConfig called with unknown protocolId: 3"));
