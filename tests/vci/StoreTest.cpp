@@ -24,12 +24,7 @@ TEST_F(StoreTest, DefaultsGiveSixteenEntriesWithEightCanAndEightLinChannels) {
         EXPECT_TRUE(!entry.opened && !entry.reserved && entry.address.isEmpty()) << device;
         ASSERT_EQ(entry.canChannels.size(), 8u);
         ASSERT_EQ(entry.linChannels.size(), 8u);
-        for (const KvVciCanChannelConfig& can : entry.canChannels) {
-            EXPECT_TRUE(can.bitRate == 500000u && can.dataBitRate == 2000000u && can.mode == "CANFD" &&
-                        can.timing == (std::array<std::uint8_t, 4>{{31, 8, 15, 4}}) &&
-                        can.terminalResistor == 1 && !can.opened)
-                << device;
-        }
+        // the CAN defaults are what the device sends when it opens a channel (DeviceTest)
         for (const KvVciLinChannelConfig& lin : entry.linChannels) {
             const char* mode = &lin == &entry.linChannels[0] ? "Master" : "Slave";
             EXPECT_TRUE(lin.bitRate == 19200u && lin.mode == mode && !lin.opened) << device;
