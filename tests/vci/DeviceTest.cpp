@@ -203,7 +203,7 @@ TEST_F(DeviceBoxTest, OpenedDeviceAsksVersionAndBaseTimeAndStaysClosedOnceClosed
 }
 
 TEST_F(DeviceBoxTest, OpeningAllChannelsSendsTheSetUpListOnlyForCanFdChannels) {
-    store.getChannelConfig(0, kVciProtocolIdCan, 0)->mode = QStringLiteral("CAN");
+    store.getChannelConfig(0, kVciProtocolIdCan, 0)->mode = QStringLiteral("canfd"); // classic: case counts
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     simulator().clearReceivedDatagrams(0);

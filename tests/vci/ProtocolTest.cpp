@@ -65,18 +65,6 @@ TEST(ProtocolTest, TransmitFrameCarriesHeaderAndDataBytesOfTheRecord) {
                      8,    7,    6,    5,    4, 3, 2,  1, 0x10, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00}));
 }
 
-TEST(ProtocolTest, SetUpListIsEightRequestsOnlyForCanFdModes) {
-    KvVciCanChannelConfig config;
-    for (const char* mode : {"CAN", "canfd", "CanFd"}) {
-        config.mode = QString::fromLatin1(mode);
-        const auto list = P::buildCanFdParameterList(0, config);
-        ASSERT_EQ(list.size(), 1u) << mode;
-        EXPECT_EQ(list[0].payload[0], 0x01); // the nominal bit rate alone
-    }
-    config.mode = QStringLiteral("CANFD ISO");
-    EXPECT_EQ(P::buildCanFdParameterList(0, config).size(), 8u);
-}
-
 TEST(ProtocolTest, LengthsBeyondWhatARecordHoldsAreCut) {
     _KvVciCanDataType data{};
     data.dataLength = 200;
