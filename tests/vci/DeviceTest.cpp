@@ -287,6 +287,8 @@ TEST_F(DeviceBoxTest, DeviceThatStoppedReceivingFailsAtOnceAndNamesTheCauseWhenC
     ASSERT_EQ(device.openCan(0), ZX_OK);
     simulator().sendEmptyDatagram(0); // ends the receive thread
     ASSERT_TRUE(pollUntil(2s, [&] { return !device.isConnected(); }));
+    EXPECT_TRUE(log.hasLine(1, "Connection closed by server: 192.168.201.130"));
+    EXPECT_TRUE(log.contains(", exit code -1"));
     EXPECT_EQ(device.openCan(1), ZX_ERR_NOT_CONNECTED);
     // no reply can arrive, so closing does not wait for one per open channel
     const auto start = std::chrono::steady_clock::now();

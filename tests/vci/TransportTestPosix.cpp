@@ -189,15 +189,6 @@ TEST_F(TransportTest, DisconnectIsPromptEvenWhileTheReceiveThreadIsBusyAndLogsOn
     EXPECT_EQ(log->count("exit code 0"), 2u);
 }
 
-TEST_F(TransportTest, EmptyDatagramEndsTheReceiveThreadWithExitCodeMinusOne) {
-    connect();
-    ASSERT_TRUE(box->send({}));
-    ASSERT_TRUE(pollUntil(3s, [&] { return log->contains(", exit code -1"); }));
-    EXPECT_TRUE(log->contains("Connection closed by server: 192.168.201.130"));
-    EXPECT_FALSE(client.isConnected());
-    EXPECT_EQ(client.linkEndCode(), -1);
-}
-
 TEST_F(TransportTest, ConnectNeedsAServerAndBindsOnlyAGivenLocalAddress) {
     EXPECT_EQ(client.sendData(Bytes{0x01}), ZX_ERR_SEND_REFUSED);
     KvVciSocketSettings noServer = settings();
