@@ -10,11 +10,37 @@
 
 namespace zxtest {
 
+namespace {
+
+sockaddr_in boxAddress(uint32_t deviceIndex, uint16_t port) {
+    sockaddr_in box{};
+    box.sin_family = AF_INET;
+    box.sin_port = htons(port);
+    box.sin_addr.s_addr = htonl(0xC0A8C900u + 130 + deviceIndex); // 192.168.201.(130 + index)
+    return box;
+}
+
+} // namespace
+
 HostUdpSocket::HostUdpSocket(uint32_t deviceIndex, const std::string& localAddress, uint16_t boxPort) {
+    const sockaddr_in box = boxAddress(deviceIndex, boxPort);
+    if (open(localAddress, 0) && connect(fd_, reinterpret_cast<const sockaddr*>(&box), sizeof box) != 0) {
+        problem_ = std::string("connect: ") + std::strerror(errno);
+    }
+}
+
+HostUdpSocket::HostUdpSocket(BoxSide, uint32_t deviceIndex, uint16_t boxPort) : boxSide_(true) {
+    const sockaddr_in box = boxAddress(deviceIndex, boxPort);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &box.sin_addr, text, sizeof text);
+    open(text, boxPort);
+}
+
+bool HostUdpSocket::open(const std::string& localAddress, uint16_t localPort) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         problem_ = std::string("socket: ") + std::strerror(errno);
-        return;
+        return false;
     }
     const int bufferBytes = 4 * 1024 * 1024;
     // Beyond the system maximum where the process may (it may inside its own namespace).
@@ -23,19 +49,16 @@ HostUdpSocket::HostUdpSocket(uint32_t deviceIndex, const std::string& localAddre
     }
     sockaddr_in local{};
     local.sin_family = AF_INET;
+    local.sin_port = htons(localPort);
     inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr);
-    sockaddr_in box{};
-    box.sin_family = AF_INET;
-    box.sin_port = htons(boxPort);
-    box.sin_addr.s_addr = htonl(0xC0A8C900u + 130 + deviceIndex); // 192.168.201.(130 + index)
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        connect(fd_, reinterpret_cast<sockaddr*>(&box), sizeof box) != 0) {
-        problem_ = std::string("bind/connect: ") + std::strerror(errno);
-        return;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        problem_ = std::string("bind: ") + std::strerror(errno);
+        return false;
     }
     socklen_t length = sizeof local;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
     localPort_ = ntohs(local.sin_port);
+    return true;
 }
 
 HostUdpSocket::~HostUdpSocket() {
@@ -45,7 +68,14 @@ HostUdpSocket::~HostUdpSocket() {
 }
 
 bool HostUdpSocket::send(const std::vector<uint8_t>& datagram) {
-    return ::send(fd_, datagram.data(), datagram.size(), 0) == static_cast<ssize_t>(datagram.size());
+    if (boxSide_ && sender_.empty()) {
+        return false;
+    }
+    const ssize_t sent = boxSide_ ? ::sendto(fd_, datagram.data(), datagram.size(), 0,
+                                             reinterpret_cast<const sockaddr*>(sender_.data()),
+                                             static_cast<socklen_t>(sender_.size()))
+                                  : ::send(fd_, datagram.data(), datagram.size(), 0);
+    return sent == static_cast<ssize_t>(datagram.size());
 }
 
 std::optional<std::vector<uint8_t>> HostUdpSocket::receive(std::chrono::milliseconds timeout) {
@@ -54,11 +84,19 @@ std::optional<std::vector<uint8_t>> HostUdpSocket::receive(std::chrono::millisec
         return std::nullopt;
     }
     std::vector<uint8_t> datagram(65536);
-    const ssize_t n = recv(fd_, datagram.data(), datagram.size(), 0);
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n =
+        recvfrom(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) {
         return std::nullopt;
     }
     datagram.resize(static_cast<size_t>(n));
+    const auto* fromBytes = reinterpret_cast<const uint8_t*>(&from);
+    sender_.assign(fromBytes, fromBytes + fromLength);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    senderAddress_ = text;
     return datagram;
 }
 

@@ -12,22 +12,17 @@ uint64_t le64(const uint8_t* b) {
     return le32(b) | (static_cast<uint64_t>(le32(b + 4)) << 32);
 }
 
-std::vector<uint8_t> hostFrame(uint8_t type, uint8_t command, uint8_t channel, uint8_t sub,
-                               const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> frame{0xAA,
-                               0x55,
-                               type,
-                               command,
-                               channel,
-                               sub,
-                               static_cast<uint8_t>(payload.size()),
-                               static_cast<uint8_t>(payload.size() >> 8)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    frame.push_back(0x00);
-    return frame;
-}
-
 namespace {
+
+std::vector<uint8_t> encodeFrame(uint8_t sync1, uint8_t sync2, uint8_t type, uint8_t command, uint8_t channel,
+                                 uint8_t sub, const std::vector<uint8_t>& payload) {
+    const auto length = static_cast<uint16_t>(payload.size());
+    std::vector<uint8_t> bytes{
+        sync1, sync2, type, command, channel, sub, uint8_t(length & 0xFF), uint8_t(length >> 8)};
+    append(bytes, payload);
+    bytes.push_back(0x00);
+    return bytes;
+}
 
 std::vector<WireFrame> framesAfterSync(const std::vector<uint8_t>& datagram, uint8_t sync1, uint8_t sync2) {
     std::vector<WireFrame> frames;
@@ -55,6 +50,28 @@ std::vector<WireFrame> framesAfterSync(const std::vector<uint8_t>& datagram, uin
 }
 
 } // namespace
+
+void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> hostFrame(uint8_t type, uint8_t command, uint8_t channel, uint8_t sub,
+                               const std::vector<uint8_t>& payload) {
+    return encodeFrame(0xAA, 0x55, type, command, channel, sub, payload);
+}
+
+std::vector<uint8_t> boxFrame(uint8_t type, uint8_t command, uint8_t channel,
+                              const std::vector<uint8_t>& payload) {
+    return encodeFrame(0x55, 0xAA, type, command, channel, 0, payload);
+}
+
+std::vector<uint8_t> numberedFrame(uint32_t number, size_t payloadLength) {
+    std::vector<uint8_t> payload(payloadLength, 0xA5);
+    for (size_t i = 0; i < 4 && i < payloadLength; ++i) {
+        payload[i] = static_cast<uint8_t>(number >> (8 * i));
+    }
+    return boxFrame(0x01, 0x40, 0x00, payload);
+}
 
 std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram) {
     return framesAfterSync(datagram, 0x55, 0xAA);
