@@ -1,6 +1,6 @@
 #include "tools/vci-sim/SimCommandLine.h"
 
-#include "tools/cli/OptionTable.h"
+#include "tools/common/OptionTable.h"
 
 #include <cstdint>
 #include <vector>
@@ -9,8 +9,8 @@ namespace vcisim {
 
 namespace {
 
-using cli::ArgumentText;
-using cli::OptionTable;
+using zxtools::ArgumentText;
+using zxtools::OptionTable;
 
 bool toKind(const std::string& text, ModuleKind& kind) {
     const std::pair<const char*, ModuleKind> names[] = {{"temperature", ModuleKind::Temperature},

@@ -1,14 +1,14 @@
 #include "ZxCollectOptions.h"
 
-#include "tools/cli/OptionTable.h"
+#include "tools/common/OptionTable.h"
 
 #include <fstream>
 #include <sstream>
 
 namespace {
 
-using cli::ArgumentText;
-using cli::OptionTable;
+using zxtools::ArgumentText;
+using zxtools::OptionTable;
 
 // The channel used when the user names none for a box: CAN FD at 500 kbit/s, 2 Mbit/s data.
 const ZxChannelRequest kDefaultChannel{0, 0, true, 500000, 2000000};

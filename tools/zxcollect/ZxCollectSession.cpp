@@ -2,9 +2,9 @@
 
 #include "ZxConsole.h"
 #include "ZxCsvListing.h"
-#include "ZxProcessFigures.h"
 #include "ZxProgressLine.h"
 #include "ZxResultText.h"
+#include "tools/common/ProcessFigures.h"
 
 #include <algorithm>
 #include <chrono>
@@ -79,9 +79,10 @@ std::string ZxCollectSession::saveFolderOf(const ZxSlot& slot) const {
 }
 
 void ZxCollectSession::printProcessFigures(const char* when) {
-    const std::int64_t resident = ZxProcessFigures::residentBytes();
+    const std::int64_t resident = zxtools::ProcessFigures::residentBytes();
     std::fprintf(out_, "%s: %.1f MB resident, %d threads\n", when,
-                 resident < 0 ? -1.0 : static_cast<double>(resident) / 1e6, ZxProcessFigures::threads());
+                 resident < 0 ? -1.0 : static_cast<double>(resident) / 1e6,
+                 zxtools::ProcessFigures::threads());
     std::fflush(out_);
 }
 

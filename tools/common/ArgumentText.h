@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace zxtools {
 
 class ArgumentText {
 public:
@@ -18,4 +18,4 @@ public:
     static bool toReal(const std::string& text, double& value);
 };
 
-} // namespace cli
+} // namespace zxtools

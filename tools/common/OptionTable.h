@@ -3,7 +3,7 @@
 // if anything, was wrong, so that each program words its own messages.
 #pragma once
 
-#include "tools/cli/ArgumentText.h"
+#include "tools/common/ArgumentText.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace cli {
+namespace zxtools {
 
 class OptionTable {
 public:
@@ -59,4 +59,4 @@ private:
     std::vector<Option> options_;
 };
 
-} // namespace cli
+} // namespace zxtools

@@ -1,8 +1,8 @@
-#include "tools/cli/OptionTable.h"
+#include "tools/common/OptionTable.h"
 
 #include <algorithm>
 
-namespace cli {
+namespace zxtools {
 
 OptionTable::Outcome OptionTable::parse(int argc, const char* const* argv) const {
     for (int i = 1; i < argc; ++i) {
@@ -29,4 +29,4 @@ OptionTable::Outcome OptionTable::parse(int argc, const char* const* argv) const
     return {};
 }
 
-} // namespace cli
+} // namespace zxtools

@@ -1,11 +1,11 @@
-#include "tools/cli/ArgumentText.h"
+#include "tools/common/ArgumentText.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 
-namespace cli {
+namespace zxtools {
 
 std::vector<std::string> ArgumentText::split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -45,4 +45,4 @@ bool ArgumentText::toReal(const std::string& text, double& value) {
     return true;
 }
 
-} // namespace cli
+} // namespace zxtools
