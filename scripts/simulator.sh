@@ -11,11 +11,11 @@ start_simulator() {
   "$program" "$@" >"$output" 2>&1 &
   simulator_pid=$!
   for _ in $(seq 100); do
-    grep -q "vci-sim ready" "$output" && return 0
+    grep -qx "vci-sim ready" "$output" && return 0
     kill -0 "$simulator_pid" 2>/dev/null || break
     sleep 0.1
   done
-  grep -q "vci-sim ready" "$output" && return 0
+  grep -qx "vci-sim ready" "$output" && return 0
   echo "$(basename "$0" .sh): the simulator did not start:" >&2
   cat "$output" >&2
   return 1
