@@ -22,6 +22,7 @@ constexpr size_t kReceiveCapacity = 65536;
 constexpr uint64_t kFrameOverheadBits = 67;
 // Request datagrams kept per box; later ones are only counted.
 constexpr size_t kMaxRecordedDatagrams = 100000;
+static_assert(kStatusOk == 0, "an Answer starts out as accepted");
 
 int64_t steadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -176,7 +177,7 @@ void SimBox::handleRequest(const uint8_t* frame, const SimPeer& from, int64_t no
         answer = answerChannelRequest(*channel, command, frame[kSubOffset], payload, length, now);
     } else if (type != static_cast<uint8_t>(FrameType::Lin) ||
                command != static_cast<uint8_t>(ChannelCommand::Close)) {
-        // LIN channels are not simulated; closing one always succeeds.
+        // Anything else is refused; LIN channels are not simulated, but closing one succeeds.
         answer.bytes[0] = kStatusRefused;
     }
     reply(frame, answer, from);

@@ -50,7 +50,8 @@ public:
     bool rateFinished() const;
 
 private:
-    // A reply's payload: the status byte, or the version or the base time.
+    // A reply's payload: the status byte (0, accepted, unless set), or the version or the
+    // base time.
     struct Answer {
         uint8_t bytes[8] = {};
         size_t length = 1;
