@@ -97,9 +97,15 @@ void VciSimulator::sendEmptyDatagram(uint32_t deviceIndex) {
     sendRawDatagram(deviceIndex, {});
 }
 
-std::vector<ReceivedDatagram> VciSimulator::receivedDatagrams(uint32_t deviceIndex) const {
+template <typename Result, typename... Arguments>
+Result VciSimulator::ask(uint32_t deviceIndex, Result (SimBox::*query)(Arguments...) const,
+                         Arguments... arguments) const {
     const SimBox* target = box(deviceIndex);
-    return target ? target->receivedDatagrams() : std::vector<ReceivedDatagram>{};
+    return target ? (target->*query)(arguments...) : Result{};
+}
+
+std::vector<ReceivedDatagram> VciSimulator::receivedDatagrams(uint32_t deviceIndex) const {
+    return ask(deviceIndex, &SimBox::receivedDatagrams);
 }
 
 void VciSimulator::clearReceivedDatagrams(uint32_t deviceIndex) {
@@ -107,33 +113,27 @@ void VciSimulator::clearReceivedDatagrams(uint32_t deviceIndex) {
 }
 
 uint64_t VciSimulator::heartbeatCount(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->heartbeatCount() : 0;
+    return ask(deviceIndex, &SimBox::heartbeatCount);
 }
 
 uint64_t VciSimulator::requestDatagramCount(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->requestDatagramCount() : 0;
+    return ask(deviceIndex, &SimBox::requestDatagramCount);
 }
 
 uint64_t VciSimulator::framesSent(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->framesSent() : 0;
+    return ask(deviceIndex, &SimBox::framesSent);
 }
 
 uint64_t VciSimulator::datagramsSent(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->datagramsSent() : 0;
+    return ask(deviceIndex, &SimBox::datagramsSent);
 }
 
 ChannelSnapshot VciSimulator::channel(uint32_t deviceIndex, uint8_t channel) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->channel(channel) : ChannelSnapshot{};
+    return ask(deviceIndex, &SimBox::channel, channel);
 }
 
 bool VciSimulator::rateFinished(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->rateFinished() : false;
+    return ask(deviceIndex, &SimBox::rateFinished);
 }
 
 } // namespace vcisim

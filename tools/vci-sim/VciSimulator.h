@@ -55,6 +55,10 @@ public:
 
 private:
     SimBox* box(uint32_t deviceIndex) const;
+    // What the box of this index answers, or an empty result for an unknown index.
+    template <typename Result, typename... Arguments>
+    Result ask(uint32_t deviceIndex, Result (SimBox::*query)(Arguments...) const,
+               Arguments... arguments) const;
     template <typename Action> void forEach(uint32_t deviceIndex, Action action);
 
     VciSimulatorOptions options_;
