@@ -7,13 +7,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-arch=${ZX_WIN_ARCH:-x86_64}
-case $arch in
-  x86_64) bits=64 default_build=build-win ;;
-  i686) bits=32 default_build=build-win32 ;;
-  *) echo "build-windows: ZX_WIN_ARCH must be x86_64 or i686" >&2; exit 2 ;;
-esac
-build=${1:-$repo/$default_build}
+. "$repo/scripts/windows-arch.sh"
 shift || true
 third=$build/third_party
 qt=qt5core-mingw$bits

@@ -34,15 +34,9 @@ scripts/netns-run.sh bash -c '
   set -euo pipefail
   build=$1 work=$2 seconds=$3 sim_devices=$4 devices=$5
   shift 5
-  "$build/tools/vci-sim/vci-sim" --devices "$sim_devices" >"$work/vci-sim.txt" 2>&1 &
-  sim=$!
-  trap "kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true" EXIT
-  for _ in $(seq 100); do
-    grep -q "vci-sim ready" "$work/vci-sim.txt" && break
-    kill -0 "$sim" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q "vci-sim ready" "$work/vci-sim.txt" || { cat "$work/vci-sim.txt" >&2; exit 1; }
+  . scripts/simulator.sh
+  trap stop_simulator EXIT
+  start_simulator "$build/tools/vci-sim/vci-sim" "$work/vci-sim.txt" --devices "$sim_devices"
   TIMEFORMAT="CPU of zxcollect: %U s user, %S s system over %R s"
   status=0
   { time "$build/tools/zxcollect/zxcollect" --device "$devices" "$@" --save "$work/csv" \

@@ -24,24 +24,11 @@ echo "==> collecting for $seconds s from the simulated box into $out"
 scripts/netns-run.sh bash -c '
   set -euo pipefail
   build=$1 out=$2 seconds=$3
-  "$build/tools/vci-sim/vci-sim" >"$out/vci-sim.txt" 2>&1 &
-  sim=$!
-  trap "kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true" EXIT
-  for _ in $(seq 100); do
-    grep -q "vci-sim ready" "$out/vci-sim.txt" && break
-    kill -0 "$sim" 2>/dev/null || break
-    sleep 0.1
-  done
-  if ! grep -q "vci-sim ready" "$out/vci-sim.txt"; then
-    echo "demo: the simulator did not start:" >&2
-    cat "$out/vci-sim.txt" >&2
-    exit 1
-  fi
+  . scripts/simulator.sh
+  trap stop_simulator EXIT
+  start_simulator "$build/tools/vci-sim/vci-sim" "$out/vci-sim.txt"
   "$build/tools/zxcollect/zxcollect" --device 0 --channel 0:canfd:500000:2000000 \
     --frequency 0x101:200 --save "$out/csv" --duration "$seconds" --log "$out/zxcollector.log"
-  kill -TERM "$sim"
-  wait "$sim" || true
-  trap - EXIT
 ' demo "$build" "$out" "$seconds"
 
 echo

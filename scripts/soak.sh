@@ -48,13 +48,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/build/tools/vci-sim/vci-sim" --unique-values --rate "$rate" --restart-pause-ms 2000 >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q 'vci-sim ready' "$work/sim.out" && break
-  sleep 0.1
-done
-grep -q 'vci-sim ready' "$work/sim.out" || { echo "soak: vci-sim did not start" >&2; cat "$work/sim.out"; exit 1; }
+. "$root/scripts/simulator.sh"
+start_simulator "$root/build/tools/vci-sim/vci-sim" "$work/sim.out" --unique-values --rate "$rate" \
+  --restart-pause-ms 2000 || exit 1
+sim_pid=$simulator_pid
 
 "$root/build/tools/zxsoak/zxsoak" --duration "$duration" --save "$disk/save" --log "$work/zxsoak.log" \
   --file-size 1 >"$work/host.out" 2>&1 &

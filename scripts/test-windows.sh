@@ -5,13 +5,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-arch=${ZX_WIN_ARCH:-x86_64}
-case $arch in
-  x86_64) bits=64 default_build=build-win ;;
-  i686) bits=32 default_build=build-win32 ;;
-  *) echo "test-windows: ZX_WIN_ARCH must be x86_64 or i686" >&2; exit 2 ;;
-esac
-build=${1:-$repo/$default_build}
+. "$repo/scripts/windows-arch.sh"
 shift || true
 build=$(cd "$build" && pwd)
 

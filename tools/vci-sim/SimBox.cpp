@@ -20,6 +20,9 @@ constexpr size_t kWriterCapacity = 65536;
 constexpr size_t kReceiveCapacity = 65536;
 // Bits of a CAN FD frame besides its data bytes, for the bus-load estimate.
 constexpr uint64_t kFrameOverheadBits = 67;
+// Request datagrams kept per box; later ones are only counted.
+constexpr size_t kMaxRecordedDatagrams = 100000;
+static_assert(kStatusOk == 0, "an Answer starts out as accepted");
 
 int64_t steadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -41,8 +44,6 @@ SimBox::SimBox(uint32_t deviceIndex, const VciSimulatorOptions& options)
             channel.modules.emplace_back(setup);
         }
     }
-    writer_.setGarbageBytes(options_.misbehaviour.garbageBytesBetweenFrames);
-    replyWriter_.setGarbageBytes(options_.misbehaviour.garbageBytesBetweenFrames);
 }
 
 SimBox::~SimBox() {
@@ -93,7 +94,7 @@ void SimBox::run() {
             std::lock_guard lock(mutex_);
             const int64_t now = nowNs();
             receiveAll(now);
-            sendDuePending(now);
+            sendInjected();
             if (!options_.misbehaviour.silent) {
                 if (options_.rate.enabled) {
                     streamRate(now);
@@ -132,7 +133,7 @@ void SimBox::handleDatagram(const uint8_t* data, size_t length, const SimPeer& f
         return;
     }
     ++requestDatagrams_;
-    if (received_.size() < options_.maxRecordedDatagrams) {
+    if (received_.size() < kMaxRecordedDatagrams) {
         received_.push_back({std::vector<uint8_t>(data, data + length), from.addressText(), from.port});
     }
     // The host sends whole frames; anything that is not one is skipped byte by byte.
@@ -159,7 +160,6 @@ void SimBox::handleRequest(const uint8_t* frame, const SimPeer& from, int64_t no
     const auto type = frame[kTypeOffset];
     const auto command = frame[kCommandOffset];
     const auto channelIndex = frame[kChannelOffset];
-    const auto sub = frame[kSubOffset];
     const size_t length = readU16(frame + kLengthOffset);
     const uint8_t* payload = frame + kFrameHeaderBytes;
 
@@ -169,63 +169,73 @@ void SimBox::handleRequest(const uint8_t* frame, const SimPeer& from, int64_t no
         return;
     }
     ++requestCounts_[requestKey(type, command)];
-
-    uint8_t answer[8] = {kStatusOk};
-    size_t answerLength = 1;
     SimChannel* channel = channelIndex < channels_.size() ? &channels_[channelIndex] : nullptr;
-    auto refuse = [&] { answer[0] = kStatusRefused; };
-
+    Answer answer;
     if (type == static_cast<uint8_t>(FrameType::Device)) {
-        switch (static_cast<DeviceCommand>(command)) {
-        case DeviceCommand::Version:
-            std::copy(options_.firmware.begin(), options_.firmware.end(), answer);
-            answerLength = 4;
-            break;
-        case DeviceCommand::BaseTime:
-            writeU64(answer, clockTicks(now));
-            answerLength = 8;
-            break;
-        case DeviceCommand::TerminalResistor:
-            if (channel != nullptr && length >= 1) {
-                channel->terminalResistor = payload[0] != 0;
-            } else {
-                refuse();
-            }
-            break;
-        default:
-            refuse();
-        }
+        answer = answerDeviceRequest(command, channel, payload, length, now);
     } else if (type == static_cast<uint8_t>(FrameType::Can) && channel != nullptr) {
-        switch (static_cast<ChannelCommand>(command)) {
-        case ChannelCommand::Open:
-            if (length >= 4) {
-                openChannel(*channel, readU32(payload), now);
-            } else {
-                refuse();
-            }
-            break;
-        case ChannelCommand::Close:
-            channel->open = false;
-            break;
-        case ChannelCommand::CanFdParameter:
-            if (sub == static_cast<uint8_t>(CanFdSub::SetParameter) && length >= 5) {
-                channel->canFdParameters[payload[0]] = readU32(payload + 1);
-            } else if (sub == static_cast<uint8_t>(CanFdSub::Apply)) {
-                ++channel->applyCount;
-            } else {
-                refuse();
-            }
-            break;
-        default:
-            refuse();
-        }
-    } else if (type == static_cast<uint8_t>(FrameType::Lin) &&
-               command == static_cast<uint8_t>(ChannelCommand::Close)) {
-        // LIN channels are not simulated; closing one always succeeds.
-    } else {
-        refuse();
+        answer = answerChannelRequest(*channel, command, frame[kSubOffset], payload, length, now);
+    } else if (type != static_cast<uint8_t>(FrameType::Lin) ||
+               command != static_cast<uint8_t>(ChannelCommand::Close)) {
+        // Anything else is refused; LIN channels are not simulated, but closing one succeeds.
+        answer.bytes[0] = kStatusRefused;
     }
-    reply(frame, answer, answerLength, from, now);
+    reply(frame, answer, from);
+}
+
+SimBox::Answer SimBox::answerDeviceRequest(uint8_t command, SimChannel* channel, const uint8_t* payload,
+                                           size_t length, int64_t now) {
+    Answer answer;
+    switch (static_cast<DeviceCommand>(command)) {
+    case DeviceCommand::Version:
+        std::copy(options_.firmware.begin(), options_.firmware.end(), answer.bytes);
+        answer.length = options_.firmware.size();
+        break;
+    case DeviceCommand::BaseTime:
+        writeU64(answer.bytes, clockTicks(now));
+        answer.length = 8;
+        break;
+    case DeviceCommand::TerminalResistor:
+        if (channel != nullptr && length >= 1) {
+            channel->terminalResistor = payload[0] != 0;
+        } else {
+            answer.bytes[0] = kStatusRefused;
+        }
+        break;
+    default:
+        answer.bytes[0] = kStatusRefused;
+    }
+    return answer;
+}
+
+SimBox::Answer SimBox::answerChannelRequest(SimChannel& channel, uint8_t command, uint8_t sub,
+                                            const uint8_t* payload, size_t length, int64_t now) {
+    Answer answer;
+    bool accepted = true;
+    switch (static_cast<ChannelCommand>(command)) {
+    case ChannelCommand::Open:
+        accepted = length >= 4;
+        if (accepted) {
+            openChannel(channel, readU32(payload), now);
+        }
+        break;
+    case ChannelCommand::Close:
+        channel.open = false;
+        break;
+    case ChannelCommand::CanFdParameter:
+        if (sub == static_cast<uint8_t>(CanFdSub::SetParameter) && length >= 5) {
+            channel.canFdParameters[payload[0]] = readU32(payload + 1);
+        } else if (sub == static_cast<uint8_t>(CanFdSub::Apply)) {
+            ++channel.applyCount;
+        } else {
+            accepted = false;
+        }
+        break;
+    default:
+        accepted = false;
+    }
+    answer.bytes[0] = accepted ? kStatusOk : kStatusRefused;
+    return answer;
 }
 
 void SimBox::openChannel(SimChannel& channel, uint32_t bitRate, int64_t now) {
@@ -278,8 +288,7 @@ bool SimBox::replyDropped(uint8_t type, uint8_t command) {
     return false;
 }
 
-void SimBox::reply(const uint8_t* request, const uint8_t* payload, size_t length, const SimPeer& to,
-                   int64_t now) {
+void SimBox::reply(const uint8_t* request, const Answer& answer, const SimPeer& to) {
     const Misbehaviour& bad = options_.misbehaviour;
     if (bad.silent || replyDropped(request[kTypeOffset], request[kCommandOffset])) {
         return;
@@ -287,32 +296,20 @@ void SimBox::reply(const uint8_t* request, const uint8_t* payload, size_t length
     const uint8_t channel = static_cast<uint8_t>(request[kChannelOffset] + (bad.wrongChannelReplies ? 1 : 0));
     replyWriter_.clear();
     replyWriter_.appendFrame(request[kTypeOffset], request[kCommandOffset], channel, request[kSubOffset],
-                             payload, length);
-    const size_t splitAt = replyWriter_.lastFrameOffset() + replyWriter_.lastFrameLength() / 2;
-    if (bad.replyDelayMs == 0) {
-        sendDatagram(to, replyWriter_.data(), replyWriter_.size(), splitAt);
-        return;
-    }
-    pending_.push_back({now + static_cast<int64_t>(bad.replyDelayMs) * kNsPerMs, to,
-                        std::vector<uint8_t>(replyWriter_.data(), replyWriter_.data() + replyWriter_.size()),
-                        splitAt});
+                             answer.bytes, answer.length);
+    sendDatagram(to, replyWriter_.data(), replyWriter_.size());
 }
 
-void SimBox::sendDuePending(int64_t now) {
-    // Replies are queued in request order with one delay, so the front is due first.
-    while (!pending_.empty() && pending_.front().dueNs <= now) {
-        const PendingDatagram& next = pending_.front();
-        const SimPeer to = next.to.valid() ? next.to : host_;
-        if (to.valid()) {
-            sendDatagram(to, next.bytes.data(), next.bytes.size(), next.splitAt);
+void SimBox::sendInjected() {
+    for (; !injected_.empty(); injected_.pop_front()) {
+        if (host_.valid()) {
+            sendDatagram(host_, injected_.front().data(), injected_.front().size());
         }
-        pending_.pop_front();
     }
 }
 
 void SimBox::makeRoom(size_t payloadLength) {
-    if (!writer_.fits(payloadLength, options_.maxDatagramBytes) ||
-        (options_.framesPerDatagram != 0 && writer_.frameCount() >= options_.framesPerDatagram)) {
+    if (!writer_.fits(payloadLength, options_.maxDatagramBytes)) {
         flush();
     }
 }
@@ -407,33 +404,19 @@ void SimBox::sendBusLoad(int64_t now) {
 
 void SimBox::flush() {
     if (writer_.size() != 0 && host_.valid()) {
-        sendDatagram(host_, writer_.data(), writer_.size(),
-                     writer_.lastFrameOffset() + writer_.lastFrameLength() / 2);
+        sendDatagram(host_, writer_.data(), writer_.size());
     }
     writer_.clear();
 }
 
-void SimBox::sendDatagram(const SimPeer& to, const uint8_t* data, size_t length, size_t splitAt) {
-    auto sendOne = [&](const uint8_t* bytes, size_t count) {
-        if (socket_.sendTo(to, bytes, count)) {
-            ++datagramsSent_;
-        } else {
-            ++sendFailures_;
-        }
-    };
-    if (options_.misbehaviour.splitFrames && splitAt > 0 && splitAt < length) {
-        sendOne(data, splitAt);
-        sendOne(data + splitAt, length - splitAt);
-    } else {
-        sendOne(data, length);
+void SimBox::sendDatagram(const SimPeer& to, const uint8_t* data, size_t length) {
+    if (socket_.sendTo(to, data, length)) {
+        ++datagramsSent_;
     }
 }
 
 int64_t SimBox::nextWakeNs(int64_t now) const {
     int64_t next = now + kIdleWaitNs;
-    if (!pending_.empty()) {
-        next = std::min(next, pending_.front().dueNs);
-    }
     if (options_.misbehaviour.silent) {
         return next;
     }
@@ -467,8 +450,6 @@ void SimBox::setMisbehaviour(const Misbehaviour& misbehaviour) {
     {
         std::lock_guard lock(mutex_);
         options_.misbehaviour = misbehaviour;
-        writer_.setGarbageBytes(misbehaviour.garbageBytesBetweenFrames);
-        replyWriter_.setGarbageBytes(misbehaviour.garbageBytesBetweenFrames);
     }
     socket_.wake();
 }
@@ -481,71 +462,10 @@ void SimBox::setSilent(bool silent) {
     socket_.wake();
 }
 
-void SimBox::setRateMode(const RateMode& rate) {
-    {
-        std::lock_guard lock(mutex_);
-        options_.rate = rate;
-        const int64_t now = nowNs();
-        for (auto& channel : channels_) {
-            channel.rateStartNs = now;
-            channel.rateSent = 0;
-            for (auto& module : channel.modules) {
-                module.restartSchedule(now);
-            }
-        }
-    }
-    socket_.wake();
-}
-
-void SimBox::setModules(uint8_t channelIndex, const std::vector<ModuleSpec>& modules) {
-    {
-        std::lock_guard lock(mutex_);
-        if (channelIndex >= channels_.size()) {
-            return;
-        }
-        SimChannel& channel = channels_[channelIndex];
-        channel.modules.clear();
-        channel.rateNextModule = 0;
-        const int64_t now = nowNs();
-        for (const auto& setup : modules) {
-            channel.modules.emplace_back(setup);
-            channel.modules.back().restartSchedule(now);
-        }
-    }
-    socket_.wake();
-}
-
-void SimBox::setUniqueValues(bool unique) {
-    std::lock_guard lock(mutex_);
-    options_.uniqueValues = unique;
-}
-
-void SimBox::setFirmware(const std::array<uint8_t, 4>& firmware) {
-    std::lock_guard lock(mutex_);
-    options_.firmware = firmware;
-}
-
-void SimBox::setBusLoadInterval(uint32_t intervalMs) {
-    {
-        std::lock_guard lock(mutex_);
-        options_.busLoadIntervalMs = intervalMs;
-        const int64_t now = nowNs();
-        for (auto& channel : channels_) {
-            channel.nextBusLoadNs = now + static_cast<int64_t>(intervalMs) * kNsPerMs;
-        }
-    }
-    socket_.wake();
-}
-
-void SimBox::setFramesPerDatagram(uint32_t frames) {
-    std::lock_guard lock(mutex_);
-    options_.framesPerDatagram = frames;
-}
-
 void SimBox::injectDatagram(std::vector<uint8_t> bytes) {
     {
         std::lock_guard lock(mutex_);
-        pending_.push_front({0, SimPeer{}, std::move(bytes), 0});
+        injected_.push_back(std::move(bytes));
     }
     socket_.wake();
 }

@@ -34,12 +34,6 @@ public:
     // Run-time control; callable from any thread.
     void setMisbehaviour(const Misbehaviour& misbehaviour);
     void setSilent(bool silent);
-    void setRateMode(const RateMode& rate);
-    void setModules(uint8_t channel, const std::vector<ModuleSpec>& modules);
-    void setUniqueValues(bool unique);
-    void setFirmware(const std::array<uint8_t, 4>& firmware);
-    void setBusLoadInterval(uint32_t intervalMs);
-    void setFramesPerDatagram(uint32_t frames);
     // Sent unchanged to the host that talked to the box last (dropped before that).
     void injectDatagram(std::vector<uint8_t> bytes);
 
@@ -51,17 +45,16 @@ public:
     // Data frames sent on all channels (samples, module answers).
     uint64_t framesSent() const { return framesSent_.load(); }
     uint64_t datagramsSent() const { return datagramsSent_.load(); }
-    uint64_t sendFailures() const { return sendFailures_.load(); }
     ChannelSnapshot channel(uint8_t channel) const;
     // True once every open channel has sent its rate-mode frame count.
     bool rateFinished() const;
 
 private:
-    struct PendingDatagram {
-        int64_t dueNs = 0;
-        SimPeer to;
-        std::vector<uint8_t> bytes;
-        size_t splitAt = 0;
+    // A reply's payload: the status byte (0, accepted, unless set), or the version or the
+    // base time.
+    struct Answer {
+        uint8_t bytes[8] = {};
+        size_t length = 1;
     };
 
     void run();
@@ -70,11 +63,14 @@ private:
     void receiveAll(int64_t nowNs);
     void handleDatagram(const uint8_t* data, size_t length, const SimPeer& from, int64_t nowNs);
     void handleRequest(const uint8_t* frame, const SimPeer& from, int64_t nowNs);
+    Answer answerDeviceRequest(uint8_t command, SimChannel* channel, const uint8_t* payload, size_t length,
+                               int64_t nowNs);
+    Answer answerChannelRequest(SimChannel& channel, uint8_t command, uint8_t sub, const uint8_t* payload,
+                                size_t length, int64_t nowNs);
     void handleTransmit(uint8_t channel, const uint8_t* record, size_t length, int64_t nowNs);
     bool replyDropped(uint8_t type, uint8_t command);
-    void reply(const uint8_t* request, const uint8_t* payload, size_t length, const SimPeer& to,
-               int64_t nowNs);
-    void sendDuePending(int64_t nowNs);
+    void reply(const uint8_t* request, const Answer& answer, const SimPeer& to);
+    void sendInjected();
     void streamModules(int64_t nowNs);
     void streamRate(int64_t nowNs);
     void sendBusLoad(int64_t nowNs);
@@ -83,7 +79,7 @@ private:
     void makeRoom(size_t payloadLength);
     uint8_t* appendCanFrame(uint8_t channel, uint32_t id, uint64_t ticks, uint8_t dataLength);
     void flush();
-    void sendDatagram(const SimPeer& to, const uint8_t* data, size_t length, size_t splitAt);
+    void sendDatagram(const SimPeer& to, const uint8_t* data, size_t length);
     int64_t nextWakeNs(int64_t nowNs) const;
 
     const uint32_t deviceIndex_;
@@ -96,17 +92,16 @@ private:
     std::atomic<uint64_t> requestDatagrams_{0};
     std::atomic<uint64_t> framesSent_{0};
     std::atomic<uint64_t> datagramsSent_{0};
-    std::atomic<uint64_t> sendFailures_{0};
 
     // Guards everything below: options, channels, the host address, recorded requests,
-    // pending datagrams and the writers (used by the box thread and control calls).
+    // injected datagrams and the writers (used by the box thread and control calls).
     mutable std::mutex mutex_;
     VciSimulatorOptions options_;
     std::vector<SimChannel> channels_;
     SimPeer host_;
     std::vector<ReceivedDatagram> received_;
     std::map<uint16_t, uint32_t> requestCounts_;
-    std::deque<PendingDatagram> pending_;
+    std::deque<std::vector<uint8_t>> injected_;
     SimDatagramWriter writer_;
     SimDatagramWriter replyWriter_;
     std::vector<uint8_t> receiveBuffer_;

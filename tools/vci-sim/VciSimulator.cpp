@@ -2,8 +2,6 @@
 
 #include "tools/vci-sim/PrivateNamespaceCheck.h"
 #include "tools/vci-sim/SimBox.h"
-#include "tools/vci-sim/SimDatagramWriter.h"
-#include "tools/vci-sim/SimWire.h"
 
 #include <thread>
 
@@ -89,30 +87,6 @@ void VciSimulator::setSilent(bool silent, uint32_t deviceIndex) {
     forEach(deviceIndex, [&](SimBox& box) { box.setSilent(silent); });
 }
 
-void VciSimulator::setRateMode(const RateMode& rate, uint32_t deviceIndex) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setRateMode(rate); });
-}
-
-void VciSimulator::setModules(uint32_t deviceIndex, uint8_t channel, const std::vector<ModuleSpec>& modules) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setModules(channel, modules); });
-}
-
-void VciSimulator::setUniqueValues(bool unique, uint32_t deviceIndex) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setUniqueValues(unique); });
-}
-
-void VciSimulator::setFirmware(const std::array<uint8_t, 4>& firmware, uint32_t deviceIndex) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setFirmware(firmware); });
-}
-
-void VciSimulator::setBusLoadInterval(uint32_t intervalMs, uint32_t deviceIndex) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setBusLoadInterval(intervalMs); });
-}
-
-void VciSimulator::setFramesPerDatagram(uint32_t frames, uint32_t deviceIndex) {
-    forEach(deviceIndex, [&](SimBox& box) { box.setFramesPerDatagram(frames); });
-}
-
 void VciSimulator::sendRawDatagram(uint32_t deviceIndex, std::vector<uint8_t> bytes) {
     if (SimBox* target = box(deviceIndex)) {
         target->injectDatagram(std::move(bytes));
@@ -123,31 +97,15 @@ void VciSimulator::sendEmptyDatagram(uint32_t deviceIndex) {
     sendRawDatagram(deviceIndex, {});
 }
 
-void VciSimulator::sendGarbageDatagram(uint32_t deviceIndex, size_t length) {
-    std::vector<uint8_t> garbage(length);
-    for (size_t i = 0; i < length; ++i) {
-        // No 0x55 byte, so the garbage cannot be taken for the start of a frame.
-        garbage[i] = static_cast<uint8_t>(0x60 + (i * 37) % 0x90);
-    }
-    sendRawDatagram(deviceIndex, std::move(garbage));
-}
-
-void VciSimulator::sendOversizeFrame(uint32_t deviceIndex, uint8_t channel, uint16_t payloadLength) {
-    std::vector<uint8_t> payload(payloadLength, 0);
-    if (payload.size() >= kCanHeaderBytes) {
-        writeU32(payload.data() + kCanIdOffset, 0x7FF);
-        payload[kCanDataLengthOffset] =
-            static_cast<uint8_t>(std::min<size_t>(payload.size() - kCanHeaderBytes, 255));
-        payload[kCanKindOffset] = kFrameKindReceived;
-    }
-    sendRawDatagram(deviceIndex, SimDatagramWriter::frame(static_cast<uint8_t>(FrameType::Can),
-                                                          static_cast<uint8_t>(ChannelCommand::Data), channel,
-                                                          0, payload.data(), payload.size()));
+template <typename Result, typename... Arguments>
+Result VciSimulator::ask(uint32_t deviceIndex, Result (SimBox::*query)(Arguments...) const,
+                         Arguments... arguments) const {
+    const SimBox* target = box(deviceIndex);
+    return target ? (target->*query)(arguments...) : Result{};
 }
 
 std::vector<ReceivedDatagram> VciSimulator::receivedDatagrams(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->receivedDatagrams() : std::vector<ReceivedDatagram>{};
+    return ask(deviceIndex, &SimBox::receivedDatagrams);
 }
 
 void VciSimulator::clearReceivedDatagrams(uint32_t deviceIndex) {
@@ -155,38 +113,27 @@ void VciSimulator::clearReceivedDatagrams(uint32_t deviceIndex) {
 }
 
 uint64_t VciSimulator::heartbeatCount(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->heartbeatCount() : 0;
+    return ask(deviceIndex, &SimBox::heartbeatCount);
 }
 
 uint64_t VciSimulator::requestDatagramCount(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->requestDatagramCount() : 0;
+    return ask(deviceIndex, &SimBox::requestDatagramCount);
 }
 
 uint64_t VciSimulator::framesSent(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->framesSent() : 0;
+    return ask(deviceIndex, &SimBox::framesSent);
 }
 
 uint64_t VciSimulator::datagramsSent(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->datagramsSent() : 0;
-}
-
-uint64_t VciSimulator::sendFailures(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->sendFailures() : 0;
+    return ask(deviceIndex, &SimBox::datagramsSent);
 }
 
 ChannelSnapshot VciSimulator::channel(uint32_t deviceIndex, uint8_t channel) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->channel(channel) : ChannelSnapshot{};
+    return ask(deviceIndex, &SimBox::channel, channel);
 }
 
 bool VciSimulator::rateFinished(uint32_t deviceIndex) const {
-    const SimBox* target = box(deviceIndex);
-    return target ? target->rateFinished() : false;
+    return ask(deviceIndex, &SimBox::rateFinished);
 }
 
 } // namespace vcisim

@@ -38,19 +38,10 @@ public:
     static constexpr uint32_t kAllDevices = 0xFFFFFFFFu;
     void setMisbehaviour(const Misbehaviour& misbehaviour, uint32_t deviceIndex = kAllDevices);
     void setSilent(bool silent, uint32_t deviceIndex = kAllDevices);
-    void setRateMode(const RateMode& rate, uint32_t deviceIndex = kAllDevices);
-    void setModules(uint32_t deviceIndex, uint8_t channel, const std::vector<ModuleSpec>& modules);
-    void setUniqueValues(bool unique, uint32_t deviceIndex = kAllDevices);
-    void setFirmware(const std::array<uint8_t, 4>& firmware, uint32_t deviceIndex = kAllDevices);
-    void setBusLoadInterval(uint32_t intervalMs, uint32_t deviceIndex = kAllDevices);
-    void setFramesPerDatagram(uint32_t frames, uint32_t deviceIndex = kAllDevices);
 
     // Datagrams for the host that talked to the box last, sent as given.
     void sendRawDatagram(uint32_t deviceIndex, std::vector<uint8_t> bytes);
     void sendEmptyDatagram(uint32_t deviceIndex);
-    void sendGarbageDatagram(uint32_t deviceIndex, size_t length);
-    // A CAN data frame whose length field (payloadLength, above 122) the host cannot hold.
-    void sendOversizeFrame(uint32_t deviceIndex, uint8_t channel, uint16_t payloadLength = 130);
 
     // Accessors, thread-safe; an unknown device index gives empty results.
     std::vector<ReceivedDatagram> receivedDatagrams(uint32_t deviceIndex) const;
@@ -59,12 +50,15 @@ public:
     uint64_t requestDatagramCount(uint32_t deviceIndex) const;
     uint64_t framesSent(uint32_t deviceIndex) const;
     uint64_t datagramsSent(uint32_t deviceIndex) const;
-    uint64_t sendFailures(uint32_t deviceIndex) const;
     ChannelSnapshot channel(uint32_t deviceIndex, uint8_t channel) const;
     bool rateFinished(uint32_t deviceIndex) const;
 
 private:
     SimBox* box(uint32_t deviceIndex) const;
+    // What the box of this index answers, or an empty result for an unknown index.
+    template <typename Result, typename... Arguments>
+    Result ask(uint32_t deviceIndex, Result (SimBox::*query)(Arguments...) const,
+               Arguments... arguments) const;
     template <typename Action> void forEach(uint32_t deviceIndex, Action action);
 
     VciSimulatorOptions options_;

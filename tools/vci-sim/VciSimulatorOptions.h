@@ -37,13 +37,8 @@ struct DropRule {
 
 struct Misbehaviour {
     std::vector<DropRule> dropReplies;
-    uint32_t replyDelayMs = 0;
     // No replies and no data at all; requests are still recorded.
     bool silent = false;
-    // This many garbage bytes before every frame the box sends (0: none).
-    uint32_t garbageBytesBetweenFrames = 0;
-    // Cut every outgoing datagram in two so that one frame straddles both.
-    bool splitFrames = false;
     // Replies carry channel + 1 instead of the request's channel.
     bool wrongChannelReplies = false;
 };
@@ -62,21 +57,17 @@ struct VciSimulatorOptions {
     uint16_t port = 8000;
     std::array<uint8_t, 4> firmware{1, 2, 3, 4};
     uint32_t canChannelCount = 8;
-    // The module set of every channel (change per channel at run time with setModules).
+    // The module set of every channel.
     std::vector<ModuleSpec> modules = defaultModules();
     bool uniqueValues = false;
-    // Outgoing datagrams are filled up to this many bytes ...
+    // Outgoing datagrams are filled up to this many bytes.
     uint32_t maxDatagramBytes = 1400;
-    // ... and hold at most this many frames (0: as many as fit).
-    uint32_t framesPerDatagram = 0;
     // Bus-load report period per open channel (0: none).
     uint32_t busLoadIntervalMs = 1000;
     // Added to the box clock (0.1 us ticks since start).
     uint64_t clockOffsetTicks = 0;
     RateMode rate;
     Misbehaviour misbehaviour;
-    // Request datagrams kept per box; later ones are only counted.
-    uint32_t maxRecordedDatagrams = 100000;
 };
 
 // One datagram the box received (heartbeats are counted, not recorded).

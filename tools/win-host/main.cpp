@@ -8,10 +8,9 @@
 // any narrow text of a Windows host does. Exit code 0 only when every step
 // succeeded, records arrived and the DLL really left the process.
 #include "ZxApiFunctions.h"
+#include "tools/common/ProcessFigures.h"
 
 #include <windows.h>
-
-#include <tlhelp32.h>
 
 #include <chrono>
 #include <cstdio>
@@ -35,23 +34,6 @@ std::wstring widen(const char* text) {
         MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
     }
     return wide;
-}
-
-int threadCount() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    int count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
-            ++count;
-        }
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 // While the library writes a CSV file, another program may read it but not write it.
@@ -120,7 +102,7 @@ int main(int argc, char** argv) {
     std::printf("code page: %u\n", GetACP());
     const std::wstring dllPath = widen(argv[1]);
 
-    const int threadsBefore = threadCount();
+    const int threadsBefore = zxtools::ProcessFigures::threads();
     HMODULE module = LoadLibraryW(dllPath.c_str());
     if (module == nullptr) {
         std::fprintf(stderr, "win-host: LoadLibrary(%s) failed: %lu\n", argv[1], GetLastError());
@@ -183,11 +165,11 @@ int main(int argc, char** argv) {
     }
     // Threads still running at an unload with the device open were let go once their
     // work was done; their exit needs the loader lock, so they end just after FreeLibrary.
-    int threadsAfter = threadCount();
+    int threadsAfter = zxtools::ProcessFigures::threads();
     const auto exitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (threadsAfter > threadsBefore && std::chrono::steady_clock::now() < exitDeadline) {
         Sleep(1);
-        threadsAfter = threadCount();
+        threadsAfter = zxtools::ProcessFigures::threads();
     }
     const double threadsGoneSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - unloadStart).count() - unloadSeconds;

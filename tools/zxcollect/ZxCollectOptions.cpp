@@ -1,49 +1,22 @@
 #include "ZxCollectOptions.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include "tools/common/OptionTable.h"
+
 #include <fstream>
 #include <sstream>
 
 namespace {
 
+using zxtools::ArgumentText;
+using zxtools::OptionTable;
+
 // The channel used when the user names none for a box: CAN FD at 500 kbit/s, 2 Mbit/s data.
 const ZxChannelRequest kDefaultChannel{0, 0, true, 500000, 2000000};
 constexpr std::int64_t kLastDevice = 15;
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream stream(text);
-    while (std::getline(stream, part, separator)) {
-        parts.push_back(part);
-    }
-    if (!text.empty() && text.back() == separator) {
-        parts.emplace_back();
-    }
-    return parts;
-}
-
-// Decimal, or hexadecimal with 0x; the whole text must be the number.
-bool toUnsigned(const std::string& text, std::uint64_t max, std::uint64_t& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') {
-        return false;
-    }
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
-    if (errno == ERANGE || end == text.c_str() || *end != '\0' || parsed > max) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
 bool toRange(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value) {
     std::uint64_t parsed = 0;
-    if (!toUnsigned(text, static_cast<std::uint64_t>(max), parsed) ||
+    if (!ArgumentText::toNumber(text, static_cast<std::uint64_t>(max), parsed) ||
         static_cast<std::int64_t>(parsed) < min) {
         return false;
     }
@@ -116,58 +89,84 @@ bool ZxCollectOptions::hasChannel(std::uint32_t device, std::uint32_t channel) c
 }
 
 ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
-    bool mappingGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            return Outcome::Help;
+    Outcome outcome = Outcome::Run;
+    constexpr auto kNone = OptionTable::Argument::None;
+    constexpr auto kValue = OptionTable::Argument::Value;
+    const auto ends = [&outcome](Outcome chosen) {
+        return [&outcome, chosen](const std::string&) {
+            outcome = chosen;
+            return true;
+        };
+    };
+    const OptionTable table({
+        {"--help", kNone, ends(Outcome::Help), true},
+        {"-h", kNone, ends(Outcome::Help), true},
+        {"--codes", kNone, ends(Outcome::Codes), true},
+        {"--device", kValue, [this](const std::string& value) { return parseDevices(value); }},
+        {"--host-octet", kValue, OptionTable::number(hostOctet, 1, 254)},
+        {"--channel", kValue, [this](const std::string& value) { return parseChannel(value); }},
+        {"--terminal-resistor", kValue,
+         [this](const std::string& value) { return parseTerminalResistor(value); }},
+        {"--frequency", kValue, [this](const std::string& value) { return parseFrequency(value); }},
+        {"--save", kValue, OptionTable::text(saveRoot)},
+        {"--mapping", kValue, [this](const std::string& value) { return parseMapping("--mapping", value); }},
+        {"--mapping-file", kValue,
+         [this](const std::string& value) { return parseMapping("--mapping-file", value); }},
+        {"--file-size", kValue, OptionTable::number(fileSizeMB, 1, 1024)},
+        {"--duration", kValue, [this](const std::string& value) { return parseDuration(value); }},
+        {"--log", kValue, OptionTable::text(logPath)},
+        {"--log-level", kValue, OptionTable::number(logLevel, 0, 3)},
+    });
+    const OptionTable::Outcome result = table.parse(argc, argv);
+    switch (result.problem) {
+    case OptionTable::Problem::None:
+        break;
+    case OptionTable::Problem::NotAnOption:
+        error = "unexpected argument '" + result.argument + "'";
+        return Outcome::Invalid;
+    case OptionTable::Problem::UnknownOption:
+        error = "unknown option " + result.argument;
+        return Outcome::Invalid;
+    case OptionTable::Problem::MissingValue:
+        error = result.argument + " needs a value";
+        return Outcome::Invalid;
+    case OptionTable::Problem::BadValue:
+        if (error.empty()) {
+            error = "bad value '" + result.value + "' for " + result.argument;
         }
-        if (option == "--codes") {
-            return Outcome::Codes;
-        }
-        if (option.rfind("--", 0) != 0) {
-            error = "unexpected argument '" + option + "'";
-            return Outcome::Invalid;
-        }
-        if (i + 1 >= argc) {
-            error = option + " needs a value";
-            return Outcome::Invalid;
-        }
-        const std::string value = argv[++i];
-        if (option == "--mapping" || option == "--mapping-file") {
-            if (mappingGiven) {
-                error = "give the ID mapping only once";
-                return Outcome::Invalid;
-            }
-            mappingGiven = true;
-            std::string text = value;
-            const bool fromFile = option == "--mapping-file";
-            if (fromFile && !readFile(value, text)) {
-                error = "cannot read the mapping file " + value;
-                return Outcome::Invalid;
-            }
-            std::string why;
-            if (!mapping.parse(text, !fromFile, why)) {
-                error = option + ": " + why;
-                return Outcome::Invalid;
-            }
-            continue;
-        }
-        if (!parseOne(option, value)) {
-            if (error.empty()) {
-                error = "bad value '" + value + "' for " + option;
-            }
-            return Outcome::Invalid;
-        }
+        return Outcome::Invalid;
+    }
+    if (outcome != Outcome::Run) {
+        return outcome;
     }
     if (!expandPerDevice()) {
         return Outcome::Invalid;
     }
-    if (!mappingGiven) {
+    if (!mappingGiven_) {
         std::string unused;
         mapping.parse(ZxIdMapping::defaultText(), false, unused);
     }
     return Outcome::Run;
+}
+
+bool ZxCollectOptions::parseMapping(const std::string& option, const std::string& value) {
+    if (mappingGiven_) {
+        error = "give the ID mapping only once";
+        return false;
+    }
+    mappingGiven_ = true;
+    std::string text = value;
+    const bool fromFile = option == "--mapping-file";
+    if (fromFile && !readFile(value, text)) {
+        error = "cannot read the mapping file " + value;
+        return false;
+    }
+    std::string why;
+    if (!mapping.parse(text, !fromFile, why)) {
+        error = option + ": " + why;
+        return false;
+    }
+    return true;
 }
 
 bool ZxCollectOptions::expandPerDevice() {
@@ -221,7 +220,7 @@ bool ZxCollectOptions::expandPerDevice() {
 
 // "N", "N,M,..." or "A-B"; a box given twice is refused.
 bool ZxCollectOptions::parseDevices(const std::string& value) {
-    for (const std::string& item : split(value, ',')) {
+    for (const std::string& item : ArgumentText::split(value, ',')) {
         const std::size_t dash = item.find('-');
         std::int64_t first = 0;
         std::int64_t last = 0;
@@ -249,7 +248,7 @@ bool ZxCollectOptions::parseDevices(const std::string& value) {
 
 // [DEV:]CH:can:RATE or [DEV:]CH:canfd:RATE:DATARATE
 bool ZxCollectOptions::parseChannel(const std::string& value) {
-    std::vector<std::string> parts = split(value, ':');
+    std::vector<std::string> parts = ArgumentText::split(value, ':');
     ZxChannelRequest request;
     request.device = kEveryDevice;
     std::int64_t number = 0;
@@ -285,7 +284,7 @@ bool ZxCollectOptions::parseChannel(const std::string& value) {
 
 // [DEV:]CH:on|off
 bool ZxCollectOptions::parseTerminalResistor(const std::string& value) {
-    const std::vector<std::string> parts = split(value, ':');
+    const std::vector<std::string> parts = ArgumentText::split(value, ':');
     std::int64_t device = kEveryDevice;
     std::int64_t channel = 0;
     const bool ok = (parts.size() == 2 || (parts.size() == 3 && toRange(parts[0], 0, kLastDevice, device))) &&
@@ -300,59 +299,18 @@ bool ZxCollectOptions::parseTerminalResistor(const std::string& value) {
     return true;
 }
 
-bool ZxCollectOptions::parseOne(const std::string& option, const std::string& value) {
-    std::int64_t number = 0;
-    if (option == "--device") {
-        return parseDevices(value);
-    } else if (option == "--host-octet") {
-        if (!toRange(value, 1, 254, number)) {
-            return false;
-        }
-        hostOctet = static_cast<std::int32_t>(number);
-    } else if (option == "--channel") {
-        return parseChannel(value);
-    } else if (option == "--terminal-resistor") {
-        return parseTerminalResistor(value);
-    } else if (option == "--frequency") {
-        const std::vector<std::string> parts = split(value, ':');
-        std::int64_t id = 0;
-        std::int64_t hertz = 0;
-        if (parts.size() != 2 || !toRange(parts[0], 0, 0xFFFFFFFF, id) ||
-            !toRange(parts[1], 1, 65535, hertz)) {
-            error = "--frequency wants ID:HZ with HZ in 1..65535, not '" + value + "'";
-            return false;
-        }
-        frequencies.push_back({static_cast<std::uint32_t>(id), static_cast<std::int32_t>(hertz)});
-    } else if (option == "--save") {
-        if (value.empty()) {
-            return false;
-        }
-        saveRoot = value;
-    } else if (option == "--file-size") {
-        if (!toRange(value, 1, 1024, number)) {
-            return false;
-        }
-        fileSizeMB = static_cast<std::int32_t>(number);
-    } else if (option == "--duration") {
-        char* end = nullptr;
-        const double seconds = std::strtod(value.c_str(), &end);
-        if (end == value.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0.0) {
-            return false;
-        }
-        durationSeconds = seconds;
-    } else if (option == "--log") {
-        if (value.empty()) {
-            return false;
-        }
-        logPath = value;
-    } else if (option == "--log-level") {
-        if (!toRange(value, 0, 3, number)) {
-            return false;
-        }
-        logLevel = static_cast<std::int32_t>(number);
-    } else {
-        error = "unknown option " + option;
+bool ZxCollectOptions::parseFrequency(const std::string& value) {
+    const std::vector<std::string> parts = ArgumentText::split(value, ':');
+    std::int64_t id = 0;
+    std::int64_t hertz = 0;
+    if (parts.size() != 2 || !toRange(parts[0], 0, 0xFFFFFFFF, id) || !toRange(parts[1], 1, 65535, hertz)) {
+        error = "--frequency wants ID:HZ with HZ in 1..65535, not '" + value + "'";
         return false;
     }
+    frequencies.push_back({static_cast<std::uint32_t>(id), static_cast<std::int32_t>(hertz)});
     return true;
+}
+
+bool ZxCollectOptions::parseDuration(const std::string& value) {
+    return ArgumentText::toReal(value, durationSeconds) && durationSeconds > 0.0;
 }

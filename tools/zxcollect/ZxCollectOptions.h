@@ -55,10 +55,13 @@ private:
     // A --channel or --terminal-resistor without a box applies to every box.
     static constexpr std::uint32_t kEveryDevice = 0xFFFFFFFF;
 
-    bool parseOne(const std::string& option, const std::string& value);
     bool parseDevices(const std::string& value);
     bool parseChannel(const std::string& value);
     bool parseTerminalResistor(const std::string& value);
+    bool parseFrequency(const std::string& value);
+    bool parseDuration(const std::string& value);
+    // --mapping (text) or --mapping-file (path); only one of them, once.
+    bool parseMapping(const std::string& option, const std::string& value);
     // Gives every box its channels and terminal resistors once all options are read.
     bool expandPerDevice();
     bool hasDevice(std::uint32_t device) const;
@@ -66,4 +69,5 @@ private:
 
     std::vector<ZxChannelRequest> channelRequests_;
     std::vector<ZxTerminalResistorRequest> resistorRequests_;
+    bool mappingGiven_ = false;
 };

@@ -2,9 +2,9 @@
 
 #include "ZxConsole.h"
 #include "ZxCsvListing.h"
-#include "ZxProcessFigures.h"
 #include "ZxProgressLine.h"
 #include "ZxResultText.h"
+#include "tools/common/ProcessFigures.h"
 
 #include <algorithm>
 #include <chrono>
@@ -79,9 +79,10 @@ std::string ZxCollectSession::saveFolderOf(const ZxSlot& slot) const {
 }
 
 void ZxCollectSession::printProcessFigures(const char* when) {
-    const std::int64_t resident = ZxProcessFigures::residentBytes();
+    const std::int64_t resident = zxtools::ProcessFigures::residentBytes();
     std::fprintf(out_, "%s: %.1f MB resident, %d threads\n", when,
-                 resident < 0 ? -1.0 : static_cast<double>(resident) / 1e6, ZxProcessFigures::threads());
+                 resident < 0 ? -1.0 : static_cast<double>(resident) / 1e6,
+                 zxtools::ProcessFigures::threads());
     std::fflush(out_);
 }
 
@@ -121,18 +122,21 @@ int ZxCollectSession::run() {
 }
 
 bool ZxCollectSession::setUp() {
-    if (!options_.logPath.empty()) {
-        logOpen_ = check("ZxOpenLog", options_.logPath,
-                         ZxOpenLog(options_.logPath.c_str(), options_.logLevel, kLogFileMB, kLogFiles));
-        if (!logOpen_) {
-            return false;
-        }
-    }
-    return openAndInitialise() && configureModules() && startSaving() && !ZxConsole::stopRequested();
+    return openLog() && openDevices() && initialiseChannels() && setTerminalResistors() &&
+           configureModules() && startSaving() && !ZxConsole::stopRequested();
 }
 
-bool ZxCollectSession::openAndInitialise() {
-    const Clock::time_point started = Clock::now();
+bool ZxCollectSession::openLog() {
+    if (options_.logPath.empty()) {
+        return true;
+    }
+    logOpen_ = check("ZxOpenLog", options_.logPath,
+                     ZxOpenLog(options_.logPath.c_str(), options_.logLevel, kLogFileMB, kLogFiles));
+    return logOpen_;
+}
+
+bool ZxCollectSession::openDevices() {
+    setUpStarted_ = Clock::now();
     for (std::uint32_t device : options_.devices) {
         std::fprintf(out_, "Opening device %u (box 192.168.201.%u, host 192.168.201.%d)\n",
                      static_cast<unsigned>(device), static_cast<unsigned>(130 + device),
@@ -144,6 +148,10 @@ bool ZxCollectSession::openAndInitialise() {
         }
         openDevices_.push_back(device);
     }
+    return true;
+}
+
+bool ZxCollectSession::initialiseChannels() {
     for (const ZxChannelRequest& request : options_.channels) {
         const std::string where = std::to_string(request.device) + ", " + std::to_string(request.channel);
         const std::string rate = std::to_string(request.bitRate);
@@ -159,8 +167,12 @@ bool ZxCollectSession::openAndInitialise() {
         initialisedSlots_.push_back({request.device, request.channel});
     }
     std::fprintf(out_, "Opened %zu device(s) and initialised %zu channel(s) in %lld ms\n",
-                 openDevices_.size(), initialisedSlots_.size(), millisecondsSince(started));
+                 openDevices_.size(), initialisedSlots_.size(), millisecondsSince(setUpStarted_));
     std::fflush(out_);
+    return true;
+}
+
+bool ZxCollectSession::setTerminalResistors() {
     for (const ZxTerminalResistorRequest& request : options_.terminalResistors) {
         if (!check("ZxSetTerminalResistorCAN",
                    std::to_string(request.device) + ", " + std::to_string(request.channel) +

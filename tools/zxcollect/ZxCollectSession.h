@@ -7,6 +7,7 @@
 #include "ZxCollectOptions.h"
 #include "ZxCollectStatistics.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -24,8 +25,12 @@ public:
 private:
     // Records a call's result; false (with a message) for a failure.
     bool check(const char* call, const std::string& arguments, std::int32_t result);
+    // The steps before reading, in order; each false (with a message) on a failure.
     bool setUp();
-    bool openAndInitialise();
+    bool openLog();
+    bool openDevices();
+    bool initialiseChannels();
+    bool setTerminalResistors();
     bool configureModules();
     bool startSaving();
     void readUntilStopped();
@@ -46,6 +51,8 @@ private:
     std::vector<ZxCollectData> records_;
 
     bool logOpen_ = false;
+    // When opening the devices began, for the set-up time printed once channels are open.
+    std::chrono::steady_clock::time_point setUpStarted_;
     std::vector<std::uint32_t> openDevices_;
     std::vector<ZxSlot> initialisedSlots_;
     std::vector<ZxSlot> savingSlots_;

@@ -6,6 +6,8 @@
 // and end, and how long each stop call took.
 #include "zxcollector_api.h"
 
+#include "tools/common/ProcessFigures.h"
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -28,24 +30,15 @@ struct Options {
     std::uint32_t bitRate = 500000;
 };
 
-struct ProcessFigures {
+// Resident memory and threads of this process.
+struct Figures {
     long rssKiB = 0;
     long threads = 0;
 };
 
-ProcessFigures readProcessFigures() {
-    ProcessFigures figures;
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) {
-        return figures;
-    }
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        std::sscanf(line, "VmRSS: %ld", &figures.rssKiB);
-        std::sscanf(line, "Threads: %ld", &figures.threads);
-    }
-    std::fclose(status);
-    return figures;
+Figures readProcessFigures() {
+    return {static_cast<long>(zxtools::ProcessFigures::residentBytes() / 1024),
+            zxtools::ProcessFigures::threads()};
 }
 
 // Per module identifier: the next counter expected and what went wrong.
@@ -136,7 +129,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: zxsoak --save ROOT [--duration S] [--log FILE] [--file-size MB]\n");
         return 2;
     }
-    const ProcessFigures atStart = readProcessFigures();
+    const Figures atStart = readProcessFigures();
     if (!options.logPath.empty() && ZxOpenLog(options.logPath.c_str(), 1, 50, 4) != ZX_OK) {
         std::fprintf(stderr, "zxsoak: cannot open the log\n");
         return 1;
@@ -162,8 +155,8 @@ int main(int argc, char** argv) {
 
     std::vector<ZxCollectData> records(10000);
     Totals totals;
-    ProcessFigures peak = readProcessFigures();
-    ProcessFigures afterWarmUp;
+    Figures peak = readProcessFigures();
+    Figures afterWarmUp;
     std::map<int, std::uint64_t> readErrors; // result code -> count
     const Clock::time_point start = Clock::now();
     Clock::time_point nextStatus = start + std::chrono::seconds(1);
@@ -184,7 +177,7 @@ int main(int argc, char** argv) {
         }
         if (Clock::now() >= nextStatus) {
             nextStatus += std::chrono::seconds(1);
-            const ProcessFigures now = readProcessFigures();
+            const Figures now = readProcessFigures();
             peak.rssKiB = std::max(peak.rssKiB, now.rssKiB);
             peak.threads = std::max(peak.threads, now.threads);
             const auto second =
@@ -212,7 +205,7 @@ int main(int argc, char** argv) {
     t = Clock::now();
     const int closeDev = ZxCloseDev(0);
     const double closeMs = millisecondsSince(t);
-    const ProcessFigures atEnd = readProcessFigures();
+    const Figures atEnd = readProcessFigures();
     t = Clock::now();
     ZxCloseLog();
     const double closeLogMs = millisecondsSince(t);

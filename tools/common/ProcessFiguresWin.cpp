@@ -1,17 +1,13 @@
-#include "ZxProcessFigures.h"
+#include "tools/common/ProcessFigures.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <psapi.h>
 #include <tlhelp32.h>
 
-std::int64_t ZxProcessFigures::residentBytes() {
+namespace zxtools {
+
+std::int64_t ProcessFigures::residentBytes() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
@@ -20,7 +16,7 @@ std::int64_t ZxProcessFigures::residentBytes() {
     return static_cast<std::int64_t>(counters.WorkingSetSize);
 }
 
-int ZxProcessFigures::threads() {
+int ProcessFigures::threads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         return -1;
@@ -34,3 +30,5 @@ int ZxProcessFigures::threads() {
     CloseHandle(snapshot);
     return count;
 }
+
+} // namespace zxtools

@@ -1,4 +1,4 @@
-#include "ZxProcessFigures.h"
+#include "tools/common/ProcessFigures.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,11 +26,15 @@ long long statusField(const char* key) {
 
 } // namespace
 
-std::int64_t ZxProcessFigures::residentBytes() {
+namespace zxtools {
+
+std::int64_t ProcessFigures::residentBytes() {
     const long long kib = statusField("VmRSS");
     return kib < 0 ? -1 : kib * 1024;
 }
 
-int ZxProcessFigures::threads() {
+int ProcessFigures::threads() {
     return static_cast<int>(statusField("Threads"));
 }
+
+} // namespace zxtools
