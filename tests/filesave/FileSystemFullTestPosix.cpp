@@ -85,7 +85,9 @@ TEST(FileSystemFull, SavingResumesInANewFileOnceTheUserMakesRoom) {
     // The user deletes the files to make room: the space comes back only when the
     // failed files are no longer held open.
     for (int channel = 1; channel <= 6; ++channel) {
-        fs::remove_all(root / ("CH" + std::to_string(channel)));
+        for (const fs::path& file : zxtest::csvFiles(root / ("CH" + std::to_string(channel)))) {
+            fs::remove(file);
+        }
     }
     const std::int32_t freedAt = pushed.load();
     const bool resumed = zxtest::pollUntil(10s, [&] { return largestSavedValue(root / "CH1") > freedAt; });
