@@ -57,8 +57,14 @@ std::int64_t parseMicros(const std::string& text, bool utc) {
     return seconds * 1000000 + std::stoi(m[7]);
 }
 
+std::string formatText(const UnifiedTimeManager& manager, int device, std::uint64_t ticks,
+                       TimestampDisplayMode mode) {
+    char text[32];
+    return std::string(text, manager.formatTimestamp(device, ticks, mode, text, sizeof(text)));
+}
+
 std::int64_t epochMicros(const UnifiedTimeManager& manager, int device, std::uint64_t ticks) {
-    return std::stoll(manager.formatTimestamp(device, ticks, TimestampDisplayMode::EpochMicroseconds));
+    return std::stoll(formatText(manager, device, ticks, TimestampDisplayMode::EpochMicroseconds));
 }
 
 class UnifiedTimeManagerTest : public ::testing::Test {
@@ -84,9 +90,9 @@ TEST_F(UnifiedTimeManagerTest, RegistrationPairsTheBaseWithTheHostClockNow) {
 }
 
 TEST_F(UnifiedTimeManagerTest, LocalDateTimeHasTheSpreadsheetShapeAndFollowsTheFrame) {
-    const std::string atBase = manager_.formatTimestamp(3, kBase, TimestampDisplayMode::LocalDateTime);
+    const std::string atBase = formatText(manager_, 3, kBase, TimestampDisplayMode::LocalDateTime);
     const std::string oneSecondLater =
-        manager_.formatTimestamp(3, kBase + kTicksPerSecond, TimestampDisplayMode::LocalDateTime);
+        formatText(manager_, 3, kBase + kTicksPerSecond, TimestampDisplayMode::LocalDateTime);
     EXPECT_TRUE(std::regex_match(atBase, kLocalShape)) << atBase;
     EXPECT_LE(atBase.size(), 31u);
     EXPECT_EQ(parseMicros(oneSecondLater, false) - parseMicros(atBase, false), 1000000);
@@ -95,18 +101,18 @@ TEST_F(UnifiedTimeManagerTest, LocalDateTimeHasTheSpreadsheetShapeAndFollowsTheF
 
 TEST_F(UnifiedTimeManagerTest, UtcDateTimeIsIsoWithZ) {
     const std::uint64_t ticks = kBase + 3 * kTicksPerSecond + 7;
-    const std::string text = manager_.formatTimestamp(3, ticks, TimestampDisplayMode::UtcDateTime);
+    const std::string text = formatText(manager_, 3, ticks, TimestampDisplayMode::UtcDateTime);
     EXPECT_TRUE(std::regex_match(text, kUtcShape)) << text;
     EXPECT_EQ(parseMicros(text, true), epochMicros(manager_, 3, ticks));
 }
 
 TEST_F(UnifiedTimeManagerTest, SecondsSinceRegistrationAndRawTicks) {
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase, TimestampDisplayMode::SecondsSinceOpen), "0.000000");
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase + 123456789, TimestampDisplayMode::SecondsSinceOpen),
+    EXPECT_EQ(formatText(manager_, 3, kBase, TimestampDisplayMode::SecondsSinceOpen), "0.000000");
+    EXPECT_EQ(formatText(manager_, 3, kBase + 123456789, TimestampDisplayMode::SecondsSinceOpen),
               "12.345678");
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase - 1000, TimestampDisplayMode::SecondsSinceOpen), "-0.000100");
-    EXPECT_EQ(manager_.formatTimestamp(3, 123456789, TimestampDisplayMode::DeviceTicks), "123456789");
-    EXPECT_EQ(manager_.formatTimestamp(3, UINT64_MAX, TimestampDisplayMode::DeviceTicks),
+    EXPECT_EQ(formatText(manager_, 3, kBase - 1000, TimestampDisplayMode::SecondsSinceOpen), "-0.000100");
+    EXPECT_EQ(formatText(manager_, 3, 123456789, TimestampDisplayMode::DeviceTicks), "123456789");
+    EXPECT_EQ(formatText(manager_, 3, UINT64_MAX, TimestampDisplayMode::DeviceTicks),
               "18446744073709551615");
 }
 
@@ -120,15 +126,15 @@ TEST_F(UnifiedTimeManagerTest, UnregisteredDeviceCountsFromTheManagersStart) {
     manager.registerDevice(-1, 5); // ignored
     manager.registerDevice(UnifiedTimeManager::kMaxDevices, 5);
     EXPECT_EQ(epochMicros(manager, -1, 10), 1773477005123457);
-    EXPECT_EQ(manager.formatTimestamp(7, 25, TimestampDisplayMode::SecondsSinceOpen), "0.000002");
+    EXPECT_EQ(formatText(manager, 7, 25, TimestampDisplayMode::SecondsSinceOpen), "0.000002");
 }
 
 TEST_F(UnifiedTimeManagerTest, ResolutionFollowsUnitsPerSecond) {
     UnifiedTimeManager manager;
     manager.initialize(system_clock::now(), 1e3);
     manager.registerDevice(0, 0);
-    EXPECT_EQ(manager.formatTimestamp(0, 123456789, TimestampDisplayMode::SecondsSinceOpen), "12.345");
-    const std::string text = manager.formatTimestamp(0, 0, TimestampDisplayMode::LocalDateTime);
+    EXPECT_EQ(formatText(manager, 0, 123456789, TimestampDisplayMode::SecondsSinceOpen), "12.345");
+    const std::string text = formatText(manager, 0, 0, TimestampDisplayMode::LocalDateTime);
     EXPECT_TRUE(std::regex_match(text, std::regex(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}$)")))
         << text;
 }
@@ -137,7 +143,7 @@ TEST_F(UnifiedTimeManagerTest, BufferFormCutsToCapacityAndMatchesTheTextForm) {
     char buffer[32];
     for (std::uint32_t mode = 0; mode <= 4; ++mode) {
         const auto m = static_cast<TimestampDisplayMode>(mode);
-        const std::string text = manager_.formatTimestamp(3, kBase + 5, m);
+        const std::string text = formatText(manager_, 3, kBase + 5, m);
         const std::size_t length = manager_.formatTimestamp(3, kBase + 5, m, buffer, sizeof(buffer));
         EXPECT_EQ(std::string(buffer, length), text) << mode;
         EXPECT_EQ(buffer[length], '\0');
@@ -157,15 +163,15 @@ TEST_F(UnifiedTimeManagerTest, AbsurdTimestampsKeepTheShape) {
          {std::uint64_t{0}, kBase / 2, UINT64_MAX, UINT64_MAX / 2, UINT64_MAX / 2 + 1}) {
         for (std::uint32_t mode = 0; mode <= 4; ++mode) {
             const std::string text =
-                manager_.formatTimestamp(3, ticks, static_cast<TimestampDisplayMode>(mode));
+                formatText(manager_, 3, ticks, static_cast<TimestampDisplayMode>(mode));
             EXPECT_FALSE(text.empty());
             EXPECT_LE(text.size(), 31u) << text;
         }
-        EXPECT_TRUE(std::regex_match(manager_.formatTimestamp(3, ticks, TimestampDisplayMode::LocalDateTime),
+        EXPECT_TRUE(std::regex_match(formatText(manager_, 3, ticks, TimestampDisplayMode::LocalDateTime),
                                      kLocalShape));
     }
     // an unknown mode shows the local date-time
-    EXPECT_TRUE(std::regex_match(manager_.formatTimestamp(3, kBase, static_cast<TimestampDisplayMode>(9)),
+    EXPECT_TRUE(std::regex_match(formatText(manager_, 3, kBase, static_cast<TimestampDisplayMode>(9)),
                                  kLocalShape));
 }
 

@@ -153,11 +153,6 @@ std::shared_ptr<KvVciDevice> KvVciDeviceManager::findDevice(std::uint32_t device
     return found == devices_.end() ? nullptr : found->second;
 }
 
-std::string KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp) const {
-    return timeManager_->formatTimestamp(deviceIndex, timestamp,
-                                         static_cast<Common::TimestampDisplayMode>(timestampDisplayMode()));
-}
-
 std::size_t KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
                                                 std::size_t capacity) const {
     return timeManager_->formatTimestamp(deviceIndex, timestamp,

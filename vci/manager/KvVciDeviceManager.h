@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
-#include <string>
 #include <unordered_map>
 
 class KvVciConfigStore;
@@ -51,10 +50,8 @@ public:
     // requests fail, but nothing of it is freed under the caller).
     std::shared_ptr<KvVciDevice> findDevice(std::uint32_t deviceIndex) const;
 
-    // The frame's time as text in the current display mode.
-    std::string formatTimestamp(int deviceIndex, std::uint64_t timestamp) const;
-    // Allocation-free form: at most capacity - 1 characters and a NUL; returns the
-    // number of characters written.
+    // The frame's time as text in the current display mode, allocation-free: at most
+    // capacity - 1 characters and a NUL; returns the number of characters written.
     std::size_t formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
                                 std::size_t capacity) const;
     // Modes 0..4 (Common::TimestampDisplayMode); other values are ignored.
