@@ -1,7 +1,6 @@
 #include "collector/KvCollectorDevice.h"
 
 #include "api/common/ZxLog.h"
-#include "collector/ZxCollectorConfig.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/device/KvVciDevice.h"
 #include "vci/device/KvVciProtocol.h"
@@ -42,34 +41,35 @@ std::string dataBytesText(const _KvVciCanDataType& frame) {
 } // namespace
 
 KvCollectorDevice& KvCollectorDevice::instance() {
-    static KvCollectorDevice device(KvVciDeviceManager::instance(), ZxCollectorConfig::instance());
+    static KvCollectorDevice device(KvVciDeviceManager::instance());
     return device;
 }
 
-KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager, ZxCollectorConfig& config)
-    : QObject(nullptr), deviceManager_(deviceManager), config_(config) {}
+KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager)
+    : QObject(nullptr), deviceManager_(deviceManager) {}
 
 KvCollectorDevice::~KvCollectorDevice() = default;
 
-std::int32_t KvCollectorDevice::setModuleSamplingFrequency(std::uint32_t moduleId, std::uint16_t frequency) {
+std::int32_t KvCollectorDevice::setModuleSamplingFrequency(Target target, std::uint32_t moduleId,
+                                                           std::uint16_t frequency) {
     std::int32_t result = ZX_OK;
-    if (sendModuleCommand(moduleId, kCommandSession, kSubEnterConfig, 0) != ZX_OK) {
+    if (sendModuleCommand(target, moduleId, kCommandSession, kSubEnterConfig, 0) != ZX_OK) {
         zxLog(ZxLevel::Error, "Failed to enter configuration mode for Module 0x{:X}", moduleId);
         result = ZX_ERR_MODULE_ENTER;
     } else {
         // The closing write goes out whatever the frequency write returned.
-        result = sendModuleCommand(moduleId, kCommandWrite, kSubSamplingFrequency, frequency);
-        result |= sendModuleCommand(moduleId, kCommandWrite, kSubClosingWrite, 0);
+        result = sendModuleCommand(target, moduleId, kCommandWrite, kSubSamplingFrequency, frequency);
+        result |= sendModuleCommand(target, moduleId, kCommandWrite, kSubClosingWrite, 0);
     }
     // Always leave configuration mode, also after a failed enter.
-    if (sendModuleCommand(moduleId, kCommandSession, kSubCompleteConfig, 0) != ZX_OK) {
+    if (sendModuleCommand(target, moduleId, kCommandSession, kSubCompleteConfig, 0) != ZX_OK) {
         zxLog(ZxLevel::Error, "Failed to complete configuration mode for Module 0x{:X}", moduleId);
         result |= ZX_ERR_MODULE_COMPLETE;
     }
     return result;
 }
 
-std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::uint8_t command,
+std::int32_t KvCollectorDevice::sendModuleCommand(Target target, std::uint32_t moduleId, std::uint8_t command,
                                                   std::uint8_t subCommand, std::uint16_t value) {
     _KvVciCanDataType frame;
     buildModuleFrame(frame, moduleId, command, subCommand, value);
@@ -77,7 +77,7 @@ std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::u
         std::lock_guard<std::mutex> lock(mutex_);
         expectedResponse_ = static_cast<std::uint8_t>(command + kResponseOffset);
     }
-    const std::int32_t result = requestModule(frame, kRequestTimeoutMs);
+    const std::int32_t result = requestModule(target, frame, kRequestTimeoutMs);
     if (result != ZX_OK) {
         zxLog(ZxLevel::Error, "Module 0x{:X} configuration failed for command {:X}x, sub command {:X}x",
               moduleId, command, subCommand);
@@ -86,16 +86,17 @@ std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::u
     return ZX_OK;
 }
 
-std::int32_t KvCollectorDevice::requestModule(const _KvVciCanDataType& frame, std::int32_t timeoutMs) {
+std::int32_t KvCollectorDevice::requestModule(Target target, const _KvVciCanDataType& frame,
+                                              std::int32_t timeoutMs) {
     // Held for the whole request: a concurrent close may close the device but not free it.
-    const std::shared_ptr<KvVciDevice> device = getDevice();
+    const std::shared_ptr<KvVciDevice> device = getDevice(target.device);
     if (!device) {
-        zxLog(ZxLevel::Error, "Get Device{} handle failed!", config_.deviceIndex);
+        zxLog(ZxLevel::Error, "Get Device{} handle failed!", target.device);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
     // Every open device owns its channel buffers, so this path always has them.
     KvVciChannelBufferManager& buffers = device->channelBufferManager();
-    const std::uint32_t channel = config_.channelIndex;
+    const std::uint32_t channel = target.channel;
 
     // Answers to earlier, timed-out requests must not complete this one.
     buffers.resetCanBuffer(channel);
@@ -162,6 +163,6 @@ bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
 }
 
-std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice() {
-    return deviceManager_.findDevice(config_.deviceIndex);
+std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice(std::uint32_t device) {
+    return deviceManager_.findDevice(device);
 }

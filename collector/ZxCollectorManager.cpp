@@ -10,12 +10,13 @@
 #include <utility>
 
 ZxCollectorManager& ZxCollectorManager::instance() {
-    static ZxCollectorManager manager(ZxCollectorConfig::instance(), KvCollectorDevice::instance());
+    // The collector settings are read once, with the manager, while the library loads.
+    ZxCollectorConfig::instance();
+    static ZxCollectorManager manager(KvCollectorDevice::instance());
     return manager;
 }
 
-ZxCollectorManager::ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice)
-    : config_(config), moduleDevice_(moduleDevice) {
+ZxCollectorManager::ZxCollectorManager(KvCollectorDevice& moduleDevice) : moduleDevice_(moduleDevice) {
     zxLog(ZxLevel::Info, "ZORVEX collector initialized");
 }
 
@@ -143,8 +144,8 @@ std::int32_t ZxCollectorManager::stopSaveFile(std::uint32_t device, std::uint32_
 
 std::int32_t ZxCollectorManager::setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
                                                             std::uint32_t moduleId, std::uint16_t frequency) {
+    // Module configuration keeps 8 bits of each index: device 256 is device 0.
+    const KvCollectorDevice::Target target{device & 0xFFu, channel & 0xFFu};
     std::lock_guard<std::mutex> lock(moduleMutex_);
-    config_.deviceIndex = static_cast<std::uint8_t>(device);
-    config_.channelIndex = static_cast<std::uint8_t>(channel);
-    return moduleDevice_.setModuleSamplingFrequency(moduleId, frequency);
+    return moduleDevice_.setModuleSamplingFrequency(target, moduleId, frequency);
 }

@@ -11,7 +11,6 @@
 #include <shared_mutex>
 
 class KvCollectorDevice;
-class ZxCollectorConfig;
 class ZxCollectorReader;
 
 class ZxCollectorManager {
@@ -19,7 +18,7 @@ public:
     // The one object; created while the library loads.
     static ZxCollectorManager& instance();
 
-    ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice);
+    explicit ZxCollectorManager(KvCollectorDevice& moduleDevice);
     ~ZxCollectorManager();
 
     ZxCollectorManager(const ZxCollectorManager&) = delete;
@@ -52,8 +51,8 @@ public:
                                const char* idMapping, std::int32_t maxFileSizeMB);
     std::int32_t stopSaveFile(std::uint32_t device, std::uint32_t channel);
 
-    // Aims module configuration at (device, channel), low 8 bits each, and runs the
-    // sampling-frequency sequence. Concurrent calls run one after the other.
+    // Runs the sampling-frequency sequence on (device, channel), low 8 bits each.
+    // Concurrent calls run one after the other.
     std::int32_t setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
                                             std::uint32_t moduleId, std::uint16_t frequency);
 
@@ -65,7 +64,6 @@ private:
     // stops their saving outside every lock another channel needs.
     template <typename Predicate> void retireReaders(Predicate matches);
 
-    ZxCollectorConfig& config_;
     KvCollectorDevice& moduleDevice_;
     // Serialises changes of the reader set: held by create (including the reader's
     // construction) and while reset and close take readers out. Never held while a
@@ -75,7 +73,7 @@ private:
     // threads, exclusively only for the moment of an insertion or removal.
     mutable std::shared_mutex tableLock_;
     ReaderTable readers_;
-    // Guards config_.deviceIndex/channelIndex and the sequence that uses them: two
-    // module configurations never interleave.
+    // Serialises module configuration: two sequences never interleave (each clears
+    // and polls the channel's receive buffer).
     std::mutex moduleMutex_;
 };

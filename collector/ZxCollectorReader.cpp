@@ -20,8 +20,7 @@ constexpr std::uint32_t kReaderTimestampMode = 0;
 constexpr std::uint8_t kValueBytes = 32;
 constexpr int kValueCount = 8;
 
-// The signed 32-bit little-endian value at data[0..3]; the same as
-// Common::Utils::getSignedSignalValueByLSB(data, length, 32 * k, 32) kept in 32 bits.
+// The signed 32-bit little-endian value at data[0..3].
 inline std::int32_t loadLittleEndian32(const std::uint8_t* data) {
     const std::uint32_t raw =
         static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |

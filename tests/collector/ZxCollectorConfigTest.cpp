@@ -28,8 +28,6 @@ TEST_F(CollectorConfigFile, MissingFileGivesEveryDefault) {
     EXPECT_EQ(config.assignId, 291u);
     EXPECT_EQ(config.canType, 0u);
     EXPECT_EQ(config.discoveryTimeout, 3000u);
-    EXPECT_EQ(config.deviceIndex, 0u);
-    EXPECT_EQ(config.channelIndex, 0u);
     ASSERT_EQ(config.modules.size(), 4u);
     const std::uint32_t expectedIds[] = {0x101, 0x301, 0x501, 0x701};
     int kind = 0;

@@ -1,7 +1,6 @@
 // Record conversion and read rules of a reader over channel buffers fed directly.
 #include "collector/ZxCollectorReader.h"
 
-#include "common/Utils.h"
 #include "tests/support/LogCapture.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 
@@ -124,8 +123,8 @@ TEST_F(ReaderOverBuffers, ValuesMatchTheCommonSignalExtraction) {
     ASSERT_EQ(reader_.read(records.data(), static_cast<std::int32_t>(frames.size())), 200);
     for (std::size_t n = 0; n < frames.size(); ++n) {
         for (int k = 0; k < 8; ++k) {
-            const auto expected = static_cast<std::int32_t>(Common::Utils::getSignedSignalValueByLSB(
-                frames[n].data, frames[n].dataLength, static_cast<std::uint16_t>(32 * k), 32));
+            std::int32_t expected = 0;
+            std::memcpy(&expected, frames[n].data + 4 * k, sizeof(expected)); // little-endian host
             ASSERT_EQ(records[n].values[k], expected) << "frame " << n << " value " << k;
         }
     }
