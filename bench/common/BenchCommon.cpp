@@ -1,8 +1,7 @@
-// Nanoseconds per call of the common library's hot paths: the reader's timestamp text,
-// signal extraction (eight per record), and the level check of a log line that is off.
+// Nanoseconds per call of the common library's hot paths: the reader's timestamp text
+// and the level check of a log line that is off.
 #include "common/Log.h"
 #include "common/UnifiedTimeManager.h"
-#include "common/Utils.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,8 +21,8 @@ void formatTimestampLocalDateTime(benchmark::State& state) {
     char text[32];
     std::uint64_t ticks = kBaseTicks;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            manager.formatTimestamp(0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
+        benchmark::DoNotOptimize(manager.formatTimestamp(
+            0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
         benchmark::ClobberMemory();
         ticks += kTicksPerFrame;
     }
@@ -38,39 +37,13 @@ void formatTimestampNewSecondEveryCall(benchmark::State& state) {
     char text[32];
     std::uint64_t ticks = kBaseTicks;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            manager.formatTimestamp(0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
+        benchmark::DoNotOptimize(manager.formatTimestamp(
+            0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
         benchmark::ClobberMemory();
         ticks += 10000000;
     }
 }
 BENCHMARK(formatTimestampNewSecondEveryCall);
-
-void signedSignalAligned32(benchmark::State& state) {
-    std::array<std::uint8_t, 64> data{};
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    }
-    std::uint16_t start = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(Common::Utils::getSignedSignalValueByLSB(data.data(), 64, start, 32));
-        start = static_cast<std::uint16_t>((start + 32) & 255);
-    }
-}
-BENCHMARK(signedSignalAligned32);
-
-void signedSignalUnaligned(benchmark::State& state) {
-    std::array<std::uint8_t, 64> data{};
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    }
-    std::uint16_t start = 3;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(Common::Utils::getSignedSignalValueByLSB(data.data(), 64, start, 13));
-        start = static_cast<std::uint16_t>((start + 29) & 511);
-    }
-}
-BENCHMARK(signedSignalUnaligned);
 
 void shouldLogLevelWhenOff(benchmark::State& state) {
     Common::logStop();

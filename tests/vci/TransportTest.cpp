@@ -183,10 +183,6 @@ TEST_F(TransportTest, PeerSeesBoundLocalAddressAndTheBytesSent) {
     EXPECT_EQ(datagram.senderIp, kHostIp);
     EXPECT_EQ(datagram.bytes, request);
 
-    EXPECT_EQ(client.sendData(QByteArray("\xAA\x55\x01", 3)), 0);
-    ASSERT_TRUE(peer.receive(datagram, 2000));
-    EXPECT_EQ(datagram.bytes, (std::vector<std::uint8_t>{0xAA, 0x55, 0x01}));
-
     client.disconnectFromServer();
     EXPECT_FALSE(client.isConnected());
     const std::string log = logText();
@@ -247,10 +243,9 @@ TEST_F(TransportTest, EmptySendIsRefusedEvenWhenConnected) {
     EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), -103);
     ASSERT_TRUE(client.connectToServer(boxSettings()));
     EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{}), -103);
-    EXPECT_EQ(client.sendData(QByteArray()), -103);
     client.disconnectFromServer();
     EXPECT_EQ(client.sendData(std::vector<std::uint8_t>{0x01}), -103);
-    EXPECT_EQ(countOf(logText(), "Failed to send data: invalid socket or data"), 4u);
+    EXPECT_EQ(countOf(logText(), "Failed to send data: invalid socket or data"), 3u);
 }
 
 TEST_F(TransportTest, DisconnectIsPromptAndLogsOnlyOnce) {
