@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr std::uint32_t kProtocolCan = 1;
 constexpr std::uint32_t kAllDevices = 0xFFFFFFFFu;
 
 // The codes a host gets for an index that names no device or channel.
@@ -66,7 +65,7 @@ bool isHostOctet(std::int32_t octet) {
 std::int32_t initCanChannel(std::uint32_t deviceIndex, std::uint32_t channelIndex, const QString& mode,
                             std::uint32_t bitRate, const std::uint32_t* dataBitRate) {
     auto* config = static_cast<KvVciCanChannelConfig*>(KvVciConfigStore::instance().getChannelConfig(
-        static_cast<int>(deviceIndex), kProtocolCan, static_cast<int>(channelIndex)));
+        static_cast<int>(deviceIndex), kVciProtocolIdCan, static_cast<int>(channelIndex)));
     if (config == nullptr) {
         return ZX_ERR_NO_CHANNEL_CONFIG;
     }

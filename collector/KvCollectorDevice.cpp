@@ -10,19 +10,30 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr std::uint8_t kShortRequestLength = 6; // command, module id, sub-command
-constexpr std::uint8_t kValueRequestLength = 8; // ... and a 16-bit value
-constexpr std::uint8_t kMaxAnswerLength = 8;    // module answers are classic CAN frames
+// A request's data bytes: command, module id (32 bits, low byte first), sub-command
+// and, in the longer form, a 16-bit value.
+constexpr std::size_t kCommandByte = 0;
+constexpr std::size_t kModuleIdByte = 1;
+constexpr std::size_t kSubCommandByte = 5;
+constexpr std::size_t kValueByte = 6;
+constexpr std::uint8_t kShortRequestLength = 6;
+constexpr std::uint8_t kValueRequestLength = 8;
+constexpr std::uint8_t kMaxAnswerLength = 8; // module answers are classic CAN frames
 
-// The sub-commands whose value the module reads little-endian; others big-endian.
+// The sub-commands whose value the module reads low byte first (among them the
+// sampling frequency); the value of every other sub-command goes high byte first.
+constexpr std::uint8_t kLittleEndianSubCommands[] = {1, KvCollectorDevice::kSubSamplingFrequency, 5};
+
 bool takesLittleEndianValue(std::uint8_t subCommand) {
-    return subCommand == 1 || subCommand == 2 || subCommand == 5;
+    return std::find(std::begin(kLittleEndianSubCommands), std::end(kLittleEndianSubCommands), subCommand) !=
+           std::end(kLittleEndianSubCommands);
 }
 
 // "10 01 01 00 00 03": the data bytes of a request for the failure message.
@@ -130,22 +141,22 @@ void KvCollectorDevice::buildModuleFrame(_KvVciCanDataType& frame, std::uint32_t
     frame.id = kRequestId;
     frame.dataLength = command == kCommandSession ? kShortRequestLength : kValueRequestLength;
     frame.flags = kRequestFlags;
-    frame.data[0] = command;
-    frame.data[1] = static_cast<std::uint8_t>(moduleId);
-    frame.data[2] = static_cast<std::uint8_t>(moduleId >> 8);
-    frame.data[3] = static_cast<std::uint8_t>(moduleId >> 16);
-    frame.data[4] = static_cast<std::uint8_t>(moduleId >> 24);
-    frame.data[5] = subCommand;
+    frame.data[kCommandByte] = command;
+    for (std::size_t i = 0; i < sizeof(moduleId); ++i) {
+        frame.data[kModuleIdByte + i] = static_cast<std::uint8_t>(moduleId >> (8 * i));
+    }
+    frame.data[kSubCommandByte] = subCommand;
     if (frame.dataLength != kValueRequestLength) {
         return;
     }
+    std::uint8_t* const valueBytes = frame.data + kValueByte;
     if (takesLittleEndianValue(subCommand)) {
-        frame.data[6] = static_cast<std::uint8_t>(value);
-        frame.data[7] = static_cast<std::uint8_t>(value >> 8);
+        valueBytes[0] = static_cast<std::uint8_t>(value);
+        valueBytes[1] = static_cast<std::uint8_t>(value >> 8);
     } else {
-        frame.data[6] = static_cast<std::uint8_t>(value >> 8);
-        frame.data[7] = static_cast<std::uint8_t>(value);
-        zxLog(ZxLevel::Info, "SD: CH{} VAL:{}", frame.data[6], frame.data[7]);
+        valueBytes[0] = static_cast<std::uint8_t>(value >> 8);
+        valueBytes[1] = static_cast<std::uint8_t>(value);
+        zxLog(ZxLevel::Info, "SD: CH{} VAL:{}", valueBytes[0], valueBytes[1]);
     }
 }
 
@@ -158,7 +169,7 @@ bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     if (record.dataLength > kMaxAnswerLength) {
         return false;
     }
-    const std::uint8_t code = record.data[0];
+    const std::uint8_t code = record.data[kCommandByte];
     std::lock_guard<std::mutex> lock(mutex_);
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
 }

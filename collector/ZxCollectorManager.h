@@ -31,7 +31,7 @@ public:
         return (static_cast<ReaderKey>(device) << 32) | channel;
     }
 
-    // After the channel was opened. 0 also when the reader exists; -1003 on failure.
+    // After the channel was opened. ZX_OK also when the reader exists; ZX_ERR_NO_READER on failure.
     std::int32_t createReader(std::uint32_t device, std::uint32_t channel);
     // Before the channel is closed: stops its saving and discards the reader. Always 0.
     std::int32_t resetReader(std::uint32_t device, std::uint32_t channel);
@@ -42,7 +42,7 @@ public:
     // stays alive while the caller holds it, even when the channel is reset meanwhile.
     std::shared_ptr<ZxCollectorReader> findReader(std::uint32_t device, std::uint32_t channel);
 
-    // capacity as the host passed it: 0 or negative is refused with -1.
+    // capacity as the host passed it: 0 or negative is refused with ZX_ERR_INVALID_ARGUMENT.
     std::int32_t readBuffer(std::uint32_t device, std::uint32_t channel, ZxCollectData* records,
                             std::int32_t capacity);
     std::int32_t clearBuffer(std::uint32_t device, std::uint32_t channel);

@@ -38,11 +38,12 @@ public:
     ZxCollectorReader& operator=(const ZxCollectorReader&) = delete;
 
     // Takes up to min(capacity, 10000) waiting records into records and returns their
-    // number; -1 for a null buffer or a capacity of 0 or below (the host's buffer
-    // size is then unknown), ZX_ERR_NO_DATA when nothing waits, -3 without buffers.
+    // number; ZX_ERR_INVALID_ARGUMENT for a null buffer or a capacity of 0 or below
+    // (the host's buffer size is then unknown), ZX_ERR_NO_DATA when nothing waits,
+    // ZX_ERR_NO_BUFFER_MANAGER without buffers.
     // Concurrent reads of one reader run one after the other.
     std::int32_t read(ZxCollectData* records, std::int32_t capacity);
-    // Discards the waiting records: 0, or -601 when the device has no such channel.
+    // Discards the waiting records: ZX_OK, or ZX_ERR_UNKNOWN_CHANNEL when the device has no such channel.
     std::int32_t clear();
 
     // Replaces any running save by a new one; 0 or the file manager's start code.

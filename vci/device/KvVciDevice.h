@@ -32,7 +32,7 @@ public:
     // ZX_ERR_OPEN_DEVICE.
     int open();
     // Closes every channel and the link; ZX_OK, ZX_ERR_DEVICE_CLOSED or the OR of the
-    // CAN and LIN close results. A closed device stays closed (open gives -101).
+    // CAN and LIN close results. A closed device stays closed (open gives ZX_ERR_DEVICE_CLOSED).
     int close();
     // channel -1: all. ZX_OK, ZX_ERR_NOT_CONNECTED, ZX_ERR_UNKNOWN_CHANNEL,
     // ZX_ERR_OPEN_CAN or ZX_ERR_CANFD_PARAM.
