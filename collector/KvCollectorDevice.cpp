@@ -19,12 +19,8 @@ namespace {
 
 // A request's data bytes: command, module id (32 bits, low byte first), sub-command
 // and, in the longer form, a 16-bit value.
-constexpr std::size_t kCommandByte = 0;
-constexpr std::size_t kModuleIdByte = 1;
-constexpr std::size_t kSubCommandByte = 5;
-constexpr std::size_t kValueByte = 6;
-constexpr std::uint8_t kShortRequestLength = 6;
-constexpr std::uint8_t kValueRequestLength = 8;
+enum RequestByte : std::uint8_t { kCommandByte = 0, kModuleIdByte = 1, kSubCommandByte = 5, kValueByte = 6 };
+enum RequestLength : std::uint8_t { kShortRequestLength = 6, kValueRequestLength = 8 };
 constexpr std::uint8_t kMaxAnswerLength = 8; // module answers are classic CAN frames
 
 // The sub-commands whose value the module reads low byte first (among them the

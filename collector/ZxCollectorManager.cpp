@@ -9,6 +9,19 @@
 #include <exception>
 #include <utility>
 
+namespace {
+
+// Runs call on the channel's reader, which stays alive meanwhile; ZX_ERR_NO_READER
+// (logged) when the channel has none.
+template <typename Call>
+std::int32_t withReader(ZxCollectorManager& manager, std::uint32_t device, std::uint32_t channel,
+                        Call&& call) {
+    const std::shared_ptr<ZxCollectorReader> reader = manager.findReader(device, channel);
+    return reader ? call(*reader) : static_cast<std::int32_t>(ZX_ERR_NO_READER);
+}
+
+} // namespace
+
 ZxCollectorManager& ZxCollectorManager::instance() {
     // The collector settings are read once, with the manager, while the library loads.
     ZxCollectorConfig::instance();
@@ -100,46 +113,35 @@ std::shared_ptr<ZxCollectorReader> ZxCollectorManager::findReader(std::uint32_t 
 
 std::int32_t ZxCollectorManager::readBuffer(std::uint32_t device, std::uint32_t channel,
                                             ZxCollectData* records, std::int32_t capacity) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->read(records, capacity);
+    return withReader(*this, device, channel,
+                      [&](ZxCollectorReader& reader) { return reader.read(records, capacity); });
 }
 
 std::int32_t ZxCollectorManager::clearBuffer(std::uint32_t device, std::uint32_t channel) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->clear();
+    return withReader(*this, device, channel, [](ZxCollectorReader& reader) { return reader.clear(); });
 }
 
 std::int32_t ZxCollectorManager::startSaveFile(std::uint32_t device, std::uint32_t channel,
                                                const char* rootDirectory, const char* idMapping,
                                                std::int32_t maxFileSizeMB) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    // A null root directory or a bad identifier is refused here, before the running
-    // save (if any) is touched.
-    ZxSaveStartRequest request;
-    const std::int32_t prepared = request.prepare(device, channel, rootDirectory, idMapping, maxFileSizeMB);
-    if (prepared != ZX_OK) {
-        return prepared;
-    }
-    // The reader serialises its own save start and stop, so no lock of this table is
-    // held while the previous save drains.
-    return reader->startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
+    return withReader(*this, device, channel, [&](ZxCollectorReader& reader) {
+        // A null root directory or a bad identifier is refused here, before the running
+        // save (if any) is touched.
+        ZxSaveStartRequest request;
+        const std::int32_t prepared =
+            request.prepare(device, channel, rootDirectory, idMapping, maxFileSizeMB);
+        if (prepared != ZX_OK) {
+            return prepared;
+        }
+        // The reader serialises its own save start and stop, so no lock of this table is
+        // held while the previous save drains.
+        return reader.startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
+    });
 }
 
 std::int32_t ZxCollectorManager::stopSaveFile(std::uint32_t device, std::uint32_t channel) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->stopFileSave();
+    return withReader(*this, device, channel,
+                      [](ZxCollectorReader& reader) { return reader.stopFileSave(); });
 }
 
 std::int32_t ZxCollectorManager::setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
