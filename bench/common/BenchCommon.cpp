@@ -13,37 +13,25 @@ namespace {
 
 constexpr std::uint64_t kBaseTicks = 5000000000ull;
 constexpr std::uint64_t kTicksPerFrame = 1000; // 100 us between frames
+constexpr std::uint64_t kTicksPerSecond = 10000000;
 
+// The argument is the step between frames in ticks: 100 us, then the worst case of a
+// new second every frame, where the calendar is asked each time.
 void formatTimestampLocalDateTime(benchmark::State& state) {
     Common::UnifiedTimeManager manager;
     manager.initialize(std::chrono::system_clock::now(), 1e6);
     manager.registerDevice(0, kBaseTicks);
+    const auto step = static_cast<std::uint64_t>(state.range(0));
     char text[32];
     std::uint64_t ticks = kBaseTicks;
     for (auto _ : state) {
         benchmark::DoNotOptimize(manager.formatTimestamp(
             0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
         benchmark::ClobberMemory();
-        ticks += kTicksPerFrame;
+        ticks += step;
     }
 }
-BENCHMARK(formatTimestampLocalDateTime);
-
-void formatTimestampNewSecondEveryCall(benchmark::State& state) {
-    // The worst case: every frame lands in a new second, so the calendar is asked each time.
-    Common::UnifiedTimeManager manager;
-    manager.initialize(std::chrono::system_clock::now(), 1e6);
-    manager.registerDevice(0, kBaseTicks);
-    char text[32];
-    std::uint64_t ticks = kBaseTicks;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(manager.formatTimestamp(
-            0, ticks, Common::TimestampDisplayMode::LocalDateTime, text, sizeof(text)));
-        benchmark::ClobberMemory();
-        ticks += 10000000;
-    }
-}
-BENCHMARK(formatTimestampNewSecondEveryCall);
+BENCHMARK(formatTimestampLocalDateTime)->Arg(kTicksPerFrame)->Arg(kTicksPerSecond);
 
 void shouldLogLevelWhenOff(benchmark::State& state) {
     Common::logStop();
