@@ -103,13 +103,12 @@ std::int32_t KvCollectorDevice::requestModule(Target target, const _KvVciCanData
     }
     // Every open device owns its channel buffers, so this path always has them.
     KvVciChannelBufferManager& buffers = device->channelBufferManager();
-    const std::uint32_t channel = target.channel;
+    const ZxIndex channel = target.channel;
 
     // Answers to earlier, timed-out requests must not complete this one.
     buffers.resetCanBuffer(channel);
 
-    const std::int32_t sent =
-        device->sendRaw(KvVciProtocol::buildCanTransmitFrame(static_cast<int>(channel), frame));
+    const std::int32_t sent = device->sendRaw(KvVciProtocol::buildCanTransmitFrame(channel, frame));
     if (sent != ZX_OK) {
         zxLog(ZxLevel::Error, "Request module failed: id 0x{:X}, {}", frame.id, dataBytesText(frame));
         return sent;
@@ -170,6 +169,6 @@ bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
 }
 
-std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice(std::uint32_t device) {
+std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice(ZxIndex device) {
     return deviceManager_.findDevice(device);
 }

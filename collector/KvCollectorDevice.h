@@ -3,6 +3,7 @@
 // channel's receive buffer.
 #pragma once
 
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 
 #include <QObject>
@@ -40,8 +41,8 @@ public:
 
     // Where the module requests go: a CAN channel of an open VCI device.
     struct Target {
-        std::uint32_t device;
-        std::uint32_t channel;
+        ZxIndex device;
+        ZxIndex channel;
     };
 
     // Enter configuration mode, write the frequency, the closing write, complete
@@ -60,7 +61,7 @@ public:
     // True when the record's first data byte is the expected response (0x50 or 0x6E).
     bool isModuleReply(const _KvVciCanDataType& record);
     // The target device, or null when it is not open.
-    std::shared_ptr<KvVciDevice> getDevice(std::uint32_t device);
+    std::shared_ptr<KvVciDevice> getDevice(ZxIndex device);
 
 private:
     KvVciDeviceManager& deviceManager_;

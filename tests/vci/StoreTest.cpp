@@ -117,9 +117,9 @@ TEST_F(StoreTest, ChannelConfigIsWrittenInPlaceThroughTheReturnedRecord) {
 
 TEST_F(StoreTest, ChannelIndicesCoverAllOneOrNone) {
     LogCapture log;
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdLin, -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, 7), (std::vector<int>{7}));
+    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, -1), (std::vector<ZxIndex>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdLin, -1), (std::vector<ZxIndex>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(store.getChannelIndices(0, kVciProtocolIdCan, 7), (std::vector<ZxIndex>{7}));
     EXPECT_TRUE(store.getChannelIndices(0, kVciProtocolIdCan, 8).empty());
     EXPECT_TRUE(store.getChannelIndices(0, kVciProtocolIdCan, -2).empty());
     EXPECT_TRUE(store.getChannelIndices(16, kVciProtocolIdCan, -1).empty());

@@ -54,7 +54,7 @@ std::int64_t steadyNowNs() {
 
 } // namespace
 
-KvVciSocketClient::KvVciSocketClient(int deviceIndex)
+KvVciSocketClient::KvVciSocketClient(ZxIndex deviceIndex)
     : heartbeat_(std::make_unique<Common::HeartbeatManager>(kHeartbeatCheckMs)),
       deviceTag_(std::to_string(deviceIndex)) {
     // The heartbeat keeps its own copy: it may still beat while the library unloads.
@@ -282,6 +282,32 @@ bool KvVciSocketClient::reopenSocket() {
     return true;
 }
 
+bool KvVciSocketClient::recoverFromReceiveError(int error, KvVciFrameScanner& scanner,
+                                                std::uint32_t& kernelDropsSeen, int& exitCode) {
+    if (UdpSocket::isTimeOut(error) || !running_.load()) {
+        lossCounters_.reportIfDue(deviceTag_);
+        return true;
+    }
+    // Whatever caused the error, the stream has a gap: a half frame carried over must
+    // not be completed by bytes of another frame.
+    scanner.discardCarried();
+    if (!UdpSocket::socketIsGone(error)) {
+        noteReceiveError(error);
+        return true;
+    }
+    zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
+    if (!autoReconnect_.load()) {
+        exitCode = kExitReadError;
+        return false;
+    }
+    if (!reopenSocket()) {
+        exitCode = kExitReconnectFailed;
+        return false;
+    }
+    kernelDropsSeen = 0; // the system counts per socket, from 0
+    return true;
+}
+
 int KvVciSocketClient::receiveUntilStopped() {
     const std::string threadId = Common::Utils::getThreadIdString();
     zxLog(ZxLevel::Info, "Start read message thread {}", threadId);
@@ -303,28 +329,9 @@ int KvVciSocketClient::receiveUntilStopped() {
         const long received =
             socket->receive(receiveBuffer.data(), receiveBuffer.size(), kernelDrops, truncated);
         if (received < 0) {
-            const int error = UdpSocket::lastError();
-            if (UdpSocket::isTimeOut(error) || !running_.load()) {
-                lossCounters_.reportIfDue(deviceTag_);
-                continue;
-            }
-            // Whatever caused the error, the stream has a gap: a half frame carried
-            // over must not be completed by bytes of another frame.
-            scanner.discardCarried();
-            if (!UdpSocket::socketIsGone(error)) {
-                noteReceiveError(error);
-                continue;
-            }
-            zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
-            if (!autoReconnect_.load()) {
-                exitCode = kExitReadError;
+            if (!recoverFromReceiveError(UdpSocket::lastError(), scanner, kernelDropsSeen, exitCode)) {
                 break;
             }
-            if (!reopenSocket()) {
-                exitCode = kExitReconnectFailed;
-                break;
-            }
-            kernelDropsSeen = 0;
             continue;
         }
         if (received == 0) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/HeartbeatManager.h"
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 #include "vci/transport/KvVciLossCounters.h"
 
@@ -23,13 +24,14 @@ struct KvVciSocketSettings {
     std::string localIp; // empty: no bind
 };
 
+class KvVciFrameScanner;
 class UdpSocket;
 
 class KvVciSocketClient {
 public:
     using DataCallback = std::function<void(const std::vector<_KvVciProtocolData>&)>;
 
-    explicit KvVciSocketClient(int deviceIndex);
+    explicit KvVciSocketClient(ZxIndex deviceIndex);
     ~KvVciSocketClient();
     KvVciSocketClient(const KvVciSocketClient&) = delete;
     KvVciSocketClient& operator=(const KvVciSocketClient&) = delete;
@@ -60,6 +62,11 @@ private:
     void closeSocket();
     void readLoop();
     int receiveUntilStopped();
+    // After a failed receive: true to go on (a time-out, an error of one datagram, or a
+    // socket reopened in place of one that became unusable), false with exitCode set
+    // when receiving ends.
+    bool recoverFromReceiveError(int error, KvVciFrameScanner& scanner, std::uint32_t& kernelDropsSeen,
+                                 int& exitCode);
     // Replaces a socket that became unusable by a fresh one; false when none opens.
     bool reopenSocket();
     // Counts a failed receive that leaves the socket usable; logs at most once a second.
