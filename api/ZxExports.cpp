@@ -18,23 +18,19 @@
 
 namespace {
 
-constexpr std::uint32_t kProtocolCan = 1;
-constexpr std::uint32_t kAllDevices = 0xFFFFFFFFu;
+constexpr ZxIndex kAllDevices = kZxAllIndices;
 
 // The codes a host gets for an index that names no device or channel.
 constexpr std::int32_t kNoSuchChannel = -1;
 constexpr std::int32_t kNoSuchModuleTarget = ZX_ERR_MODULE_COMPLETE;
 
-bool isDevice(std::uint32_t deviceIndex) {
+bool isDevice(ZxIndex deviceIndex) {
     return deviceIndex <= KvVciConfigStore::kMaxDeviceIndex;
 }
 
-bool isCanChannel(std::uint32_t deviceIndex, std::uint32_t channelIndex) {
-    if (!isDevice(deviceIndex)) {
-        return false;
-    }
-    const int count = KvVciConfigStore::instance().getCanChannelCount(static_cast<int>(deviceIndex));
-    return count > 0 && channelIndex < static_cast<std::uint32_t>(count);
+bool isCanChannel(ZxIndex deviceIndex, ZxIndex channelIndex) {
+    return isDevice(deviceIndex) &&
+           channelIndex < KvVciConfigStore::instance().getCanChannelCount(deviceIndex);
 }
 
 // Runs one export's work: an exception (a thread that cannot start, memory running
@@ -63,10 +59,10 @@ bool isHostOctet(std::int32_t octet) {
 
 // Writes the channel's mode and rates into the store, opens the channel on the box
 // and, once it is open, creates its reader.
-std::int32_t initCanChannel(std::uint32_t deviceIndex, std::uint32_t channelIndex, const QString& mode,
+std::int32_t initCanChannel(ZxIndex deviceIndex, ZxIndex channelIndex, const QString& mode,
                             std::uint32_t bitRate, const std::uint32_t* dataBitRate) {
-    auto* config = static_cast<KvVciCanChannelConfig*>(KvVciConfigStore::instance().getChannelConfig(
-        static_cast<int>(deviceIndex), kProtocolCan, static_cast<int>(channelIndex)));
+    auto* config = static_cast<KvVciCanChannelConfig*>(
+        KvVciConfigStore::instance().getChannelConfig(deviceIndex, kVciProtocolIdCan, channelIndex));
     if (config == nullptr) {
         return ZX_ERR_NO_CHANNEL_CONFIG;
     }
@@ -111,7 +107,7 @@ ZX_EXPORT std::int32_t ZX_CALL ZxOpenDev(std::uint32_t /*reserved*/, std::uint32
     }
     return guarded("ZxOpenDev", ZX_ERR_OPEN_DEVICE, [&] {
         if (isHostOctet(hostOctet)) {
-            KvVciConfigStore::instance().setDeviceAddress(static_cast<int>(deviceIndex),
+            KvVciConfigStore::instance().setDeviceAddress(deviceIndex,
                                                           QString("192.168.201.%1").arg(hostOctet));
         }
         return KvVciDeviceManager::instance().openDevice(deviceIndex);
@@ -128,7 +124,7 @@ ZX_EXPORT std::int32_t ZX_CALL ZxCloseDev(std::uint32_t deviceIndex) {
             return KvVciDeviceManager::instance().closeAllDevices();
         }
         ZxCollectorManager::instance().closeDeviceReaders(deviceIndex);
-        return KvVciDeviceManager::instance().closeDevice(static_cast<std::int32_t>(deviceIndex));
+        return KvVciDeviceManager::instance().closeDevice(deviceIndex);
     });
 }
 
@@ -180,8 +176,7 @@ ZX_EXPORT std::int32_t ZX_CALL ZxSetTerminalResistorCAN(std::uint32_t deviceInde
             return static_cast<std::int32_t>(ZX_ERR_DEVICE_NOT_OPEN);
         }
         // Only exactly 1 switches the resistor on; 0, 2 and every other value switch it off.
-        return static_cast<std::int32_t>(
-            device->setTerminalResistor(static_cast<int>(channelIndex), enable == 1));
+        return static_cast<std::int32_t>(device->setTerminalResistor(channelIndex, enable == 1));
     });
 }
 

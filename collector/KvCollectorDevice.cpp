@@ -1,7 +1,6 @@
 #include "collector/KvCollectorDevice.h"
 
 #include "api/common/ZxLog.h"
-#include "collector/ZxCollectorConfig.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/device/KvVciDevice.h"
 #include "vci/device/KvVciProtocol.h"
@@ -11,19 +10,26 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr std::uint8_t kShortRequestLength = 6; // command, module id, sub-command
-constexpr std::uint8_t kValueRequestLength = 8; // ... and a 16-bit value
-constexpr std::uint8_t kMaxAnswerLength = 8;    // module answers are classic CAN frames
+// A request's data bytes: command, module id (32 bits, low byte first), sub-command
+// and, in the longer form, a 16-bit value.
+enum RequestByte : std::uint8_t { kCommandByte = 0, kModuleIdByte = 1, kSubCommandByte = 5, kValueByte = 6 };
+enum RequestLength : std::uint8_t { kShortRequestLength = 6, kValueRequestLength = 8 };
+constexpr std::uint8_t kMaxAnswerLength = 8; // module answers are classic CAN frames
 
-// The sub-commands whose value the module reads little-endian; others big-endian.
+// The sub-commands whose value the module reads low byte first (among them the
+// sampling frequency); the value of every other sub-command goes high byte first.
+constexpr std::uint8_t kLittleEndianSubCommands[] = {1, KvCollectorDevice::kSubSamplingFrequency, 5};
+
 bool takesLittleEndianValue(std::uint8_t subCommand) {
-    return subCommand == 1 || subCommand == 2 || subCommand == 5;
+    return std::find(std::begin(kLittleEndianSubCommands), std::end(kLittleEndianSubCommands), subCommand) !=
+           std::end(kLittleEndianSubCommands);
 }
 
 // "10 01 01 00 00 03": the data bytes of a request for the failure message.
@@ -42,34 +48,35 @@ std::string dataBytesText(const _KvVciCanDataType& frame) {
 } // namespace
 
 KvCollectorDevice& KvCollectorDevice::instance() {
-    static KvCollectorDevice device(KvVciDeviceManager::instance(), ZxCollectorConfig::instance());
+    static KvCollectorDevice device(KvVciDeviceManager::instance());
     return device;
 }
 
-KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager, ZxCollectorConfig& config)
-    : QObject(nullptr), deviceManager_(deviceManager), config_(config) {}
+KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager)
+    : QObject(nullptr), deviceManager_(deviceManager) {}
 
 KvCollectorDevice::~KvCollectorDevice() = default;
 
-std::int32_t KvCollectorDevice::setModuleSamplingFrequency(std::uint32_t moduleId, std::uint16_t frequency) {
+std::int32_t KvCollectorDevice::setModuleSamplingFrequency(Target target, std::uint32_t moduleId,
+                                                           std::uint16_t frequency) {
     std::int32_t result = ZX_OK;
-    if (sendModuleCommand(moduleId, kCommandSession, kSubEnterConfig, 0) != ZX_OK) {
+    if (sendModuleCommand(target, moduleId, kCommandSession, kSubEnterConfig, 0) != ZX_OK) {
         zxLog(ZxLevel::Error, "Failed to enter configuration mode for Module 0x{:X}", moduleId);
         result = ZX_ERR_MODULE_ENTER;
     } else {
         // The closing write goes out whatever the frequency write returned.
-        result = sendModuleCommand(moduleId, kCommandWrite, kSubSamplingFrequency, frequency);
-        result |= sendModuleCommand(moduleId, kCommandWrite, kSubClosingWrite, 0);
+        result = sendModuleCommand(target, moduleId, kCommandWrite, kSubSamplingFrequency, frequency);
+        result |= sendModuleCommand(target, moduleId, kCommandWrite, kSubClosingWrite, 0);
     }
     // Always leave configuration mode, also after a failed enter.
-    if (sendModuleCommand(moduleId, kCommandSession, kSubCompleteConfig, 0) != ZX_OK) {
+    if (sendModuleCommand(target, moduleId, kCommandSession, kSubCompleteConfig, 0) != ZX_OK) {
         zxLog(ZxLevel::Error, "Failed to complete configuration mode for Module 0x{:X}", moduleId);
         result |= ZX_ERR_MODULE_COMPLETE;
     }
     return result;
 }
 
-std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::uint8_t command,
+std::int32_t KvCollectorDevice::sendModuleCommand(Target target, std::uint32_t moduleId, std::uint8_t command,
                                                   std::uint8_t subCommand, std::uint16_t value) {
     _KvVciCanDataType frame;
     buildModuleFrame(frame, moduleId, command, subCommand, value);
@@ -77,7 +84,7 @@ std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::u
         std::lock_guard<std::mutex> lock(mutex_);
         expectedResponse_ = static_cast<std::uint8_t>(command + kResponseOffset);
     }
-    const std::int32_t result = requestModule(frame, kRequestTimeoutMs);
+    const std::int32_t result = requestModule(target, frame, kRequestTimeoutMs);
     if (result != ZX_OK) {
         zxLog(ZxLevel::Error, "Module 0x{:X} configuration failed for command {:X}x, sub command {:X}x",
               moduleId, command, subCommand);
@@ -86,22 +93,22 @@ std::int32_t KvCollectorDevice::sendModuleCommand(std::uint32_t moduleId, std::u
     return ZX_OK;
 }
 
-std::int32_t KvCollectorDevice::requestModule(const _KvVciCanDataType& frame, std::int32_t timeoutMs) {
+std::int32_t KvCollectorDevice::requestModule(Target target, const _KvVciCanDataType& frame,
+                                              std::int32_t timeoutMs) {
     // Held for the whole request: a concurrent close may close the device but not free it.
-    const std::shared_ptr<KvVciDevice> device = getDevice();
+    const std::shared_ptr<KvVciDevice> device = getDevice(target.device);
     if (!device) {
-        zxLog(ZxLevel::Error, "Get Device{} handle failed!", config_.deviceIndex);
+        zxLog(ZxLevel::Error, "Get Device{} handle failed!", target.device);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
     // Every open device owns its channel buffers, so this path always has them.
     KvVciChannelBufferManager& buffers = device->channelBufferManager();
-    const std::uint32_t channel = config_.channelIndex;
+    const ZxIndex channel = target.channel;
 
     // Answers to earlier, timed-out requests must not complete this one.
     buffers.resetCanBuffer(channel);
 
-    const std::int32_t sent =
-        device->sendRaw(KvVciProtocol::buildCanTransmitFrame(static_cast<int>(channel), frame));
+    const std::int32_t sent = device->sendRaw(KvVciProtocol::buildCanTransmitFrame(channel, frame));
     if (sent != ZX_OK) {
         zxLog(ZxLevel::Error, "Request module failed: id 0x{:X}, {}", frame.id, dataBytesText(frame));
         return sent;
@@ -129,22 +136,22 @@ void KvCollectorDevice::buildModuleFrame(_KvVciCanDataType& frame, std::uint32_t
     frame.id = kRequestId;
     frame.dataLength = command == kCommandSession ? kShortRequestLength : kValueRequestLength;
     frame.flags = kRequestFlags;
-    frame.data[0] = command;
-    frame.data[1] = static_cast<std::uint8_t>(moduleId);
-    frame.data[2] = static_cast<std::uint8_t>(moduleId >> 8);
-    frame.data[3] = static_cast<std::uint8_t>(moduleId >> 16);
-    frame.data[4] = static_cast<std::uint8_t>(moduleId >> 24);
-    frame.data[5] = subCommand;
+    frame.data[kCommandByte] = command;
+    for (std::size_t i = 0; i < sizeof(moduleId); ++i) {
+        frame.data[kModuleIdByte + i] = static_cast<std::uint8_t>(moduleId >> (8 * i));
+    }
+    frame.data[kSubCommandByte] = subCommand;
     if (frame.dataLength != kValueRequestLength) {
         return;
     }
+    std::uint8_t* const valueBytes = frame.data + kValueByte;
     if (takesLittleEndianValue(subCommand)) {
-        frame.data[6] = static_cast<std::uint8_t>(value);
-        frame.data[7] = static_cast<std::uint8_t>(value >> 8);
+        valueBytes[0] = static_cast<std::uint8_t>(value);
+        valueBytes[1] = static_cast<std::uint8_t>(value >> 8);
     } else {
-        frame.data[6] = static_cast<std::uint8_t>(value >> 8);
-        frame.data[7] = static_cast<std::uint8_t>(value);
-        zxLog(ZxLevel::Info, "SD: CH{} VAL:{}", frame.data[6], frame.data[7]);
+        valueBytes[0] = static_cast<std::uint8_t>(value >> 8);
+        valueBytes[1] = static_cast<std::uint8_t>(value);
+        zxLog(ZxLevel::Info, "SD: CH{} VAL:{}", valueBytes[0], valueBytes[1]);
     }
 }
 
@@ -157,11 +164,11 @@ bool KvCollectorDevice::isModuleReply(const _KvVciCanDataType& record) {
     if (record.dataLength > kMaxAnswerLength) {
         return false;
     }
-    const std::uint8_t code = record.data[0];
+    const std::uint8_t code = record.data[kCommandByte];
     std::lock_guard<std::mutex> lock(mutex_);
     return code == expectedResponse_ && (code == kSessionResponse || code == kWriteResponse);
 }
 
-std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice() {
-    return deviceManager_.findDevice(config_.deviceIndex);
+std::shared_ptr<KvVciDevice> KvCollectorDevice::getDevice(ZxIndex device) {
+    return deviceManager_.findDevice(device);
 }

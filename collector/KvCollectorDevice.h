@@ -3,6 +3,7 @@
 // channel's receive buffer.
 #pragma once
 
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 
 #include <QObject>
@@ -13,7 +14,6 @@
 
 class KvVciDevice;
 class KvVciDeviceManager;
-class ZxCollectorConfig;
 
 class KvCollectorDevice : public QObject {
     Q_OBJECT
@@ -33,36 +33,38 @@ public:
     static constexpr int kPollIntervalMs = 100;
     static constexpr std::uint32_t kPollBatch = 1000; // records taken per polling pass
 
-    // The one object, tied to the process-wide device manager and collector settings.
+    // The one object, tied to the process-wide device manager.
     static KvCollectorDevice& instance();
 
-    KvCollectorDevice(KvVciDeviceManager& deviceManager, ZxCollectorConfig& config);
+    explicit KvCollectorDevice(KvVciDeviceManager& deviceManager);
     ~KvCollectorDevice() override;
+
+    // Where the module requests go: a CAN channel of an open VCI device.
+    struct Target {
+        ZxIndex device;
+        ZxIndex channel;
+    };
 
     // Enter configuration mode, write the frequency, the closing write, complete
     // configuration mode (always, even after a failed enter). 0, or the codes ORed.
-    std::int32_t setModuleSamplingFrequency(std::uint32_t moduleId, std::uint16_t frequency);
+    std::int32_t setModuleSamplingFrequency(Target target, std::uint32_t moduleId, std::uint16_t frequency);
 
     // One request with the 2 s time-out; 0 or the request's failure code.
-    std::int32_t sendModuleCommand(std::uint32_t moduleId, std::uint8_t command, std::uint8_t subCommand,
-                                   std::uint16_t value);
-    // Sends a prepared frame on the configured device/channel and polls for its answer
-    // in passes of 100 ms (timeoutMs / 100 passes, at least one).
-    std::int32_t requestModule(const _KvVciCanDataType& frame, std::int32_t timeoutMs);
+    std::int32_t sendModuleCommand(Target target, std::uint32_t moduleId, std::uint8_t command,
+                                   std::uint8_t subCommand, std::uint16_t value);
+    // Sends a prepared frame on the target's channel and polls for its answer in
+    // passes of 100 ms (timeoutMs / 100 passes, at least one).
+    std::int32_t requestModule(Target target, const _KvVciCanDataType& frame, std::int32_t timeoutMs);
 
     static void buildModuleFrame(_KvVciCanDataType& frame, std::uint32_t moduleId, std::uint8_t command,
                                  std::uint8_t subCommand, std::uint16_t value);
     // True when the record's first data byte is the expected response (0x50 or 0x6E).
     bool isModuleReply(const _KvVciCanDataType& record);
-    // The configured target device, or null when it is not open.
-    std::shared_ptr<KvVciDevice> getDevice();
-
-signals:
-    void devicesCleared();
+    // The target device, or null when it is not open.
+    std::shared_ptr<KvVciDevice> getDevice(ZxIndex device);
 
 private:
     KvVciDeviceManager& deviceManager_;
-    ZxCollectorConfig& config_;
     std::mutex mutex_; // guards expectedResponse_
     std::uint8_t expectedResponse_ = 0;
 };

@@ -1,6 +1,5 @@
 // The collector's process-wide settings: the module kinds with their default message
-// identifiers and sampling frequency, and the device/channel that module
-// configuration is aimed at. Read once from an INI file at first use.
+// identifiers and sampling frequency. Read once from an INI file at first use.
 #pragma once
 
 #include <QString>
@@ -41,11 +40,8 @@ public:
     ZxCollectorConfig(const ZxCollectorConfig&) = delete;
     ZxCollectorConfig& operator=(const ZxCollectorConfig&) = delete;
 
-    // Loaded values are read directly. deviceIndex and channelIndex are set by the
-    // collector manager before each module configuration, which it serialises.
+    // Loaded values, read directly.
     QString settingsPath;
-    std::uint8_t deviceIndex = 0;
-    std::uint8_t channelIndex = 0;
     QString dbcFileEncoding;
     std::uint32_t assignId = 0;
     std::uint8_t canType = 0;

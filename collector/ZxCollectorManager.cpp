@@ -9,13 +9,26 @@
 #include <exception>
 #include <utility>
 
+namespace {
+
+// Runs call on the channel's reader, which stays alive meanwhile; ZX_ERR_NO_READER
+// (logged) when the channel has none.
+template <typename Call>
+std::int32_t withReader(ZxCollectorManager& manager, ZxIndex device, ZxIndex channel, Call&& call) {
+    const std::shared_ptr<ZxCollectorReader> reader = manager.findReader(device, channel);
+    return reader ? call(*reader) : static_cast<std::int32_t>(ZX_ERR_NO_READER);
+}
+
+} // namespace
+
 ZxCollectorManager& ZxCollectorManager::instance() {
-    static ZxCollectorManager manager(ZxCollectorConfig::instance(), KvCollectorDevice::instance());
+    // The collector settings are read once, with the manager, while the library loads.
+    ZxCollectorConfig::instance();
+    static ZxCollectorManager manager(KvCollectorDevice::instance());
     return manager;
 }
 
-ZxCollectorManager::ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice)
-    : config_(config), moduleDevice_(moduleDevice) {
+ZxCollectorManager::ZxCollectorManager(KvCollectorDevice& moduleDevice) : moduleDevice_(moduleDevice) {
     zxLog(ZxLevel::Info, "ZORVEX collector initialized");
 }
 
@@ -52,7 +65,7 @@ std::shared_ptr<ZxCollectorReader> ZxCollectorManager::lookUp(ReaderKey key) con
     return it == readers_.end() ? nullptr : it->second;
 }
 
-std::int32_t ZxCollectorManager::createReader(std::uint32_t device, std::uint32_t channel) {
+std::int32_t ZxCollectorManager::createReader(ZxIndex device, ZxIndex channel) {
     const ReaderKey key = readerKey(device, channel);
     std::lock_guard<std::mutex> lock(mutex_);
     if (lookUp(key) != nullptr) {
@@ -73,14 +86,14 @@ std::int32_t ZxCollectorManager::createReader(std::uint32_t device, std::uint32_
     return ZX_OK;
 }
 
-std::int32_t ZxCollectorManager::resetReader(std::uint32_t device, std::uint32_t channel) {
+std::int32_t ZxCollectorManager::resetReader(ZxIndex device, ZxIndex channel) {
     const ReaderKey key = readerKey(device, channel);
     retireReaders([key](ReaderKey candidate) { return candidate == key; });
     return ZX_OK;
 }
 
-std::int32_t ZxCollectorManager::closeDeviceReaders(std::uint32_t device) {
-    retireReaders([device](ReaderKey key) { return static_cast<std::uint32_t>(key >> 32) == device; });
+std::int32_t ZxCollectorManager::closeDeviceReaders(ZxIndex device) {
+    retireReaders([device](ReaderKey key) { return static_cast<ZxIndex>(key >> 32) == device; });
     return ZX_OK;
 }
 
@@ -88,8 +101,7 @@ void ZxCollectorManager::closeAllReaders() {
     retireReaders([](ReaderKey) { return true; });
 }
 
-std::shared_ptr<ZxCollectorReader> ZxCollectorManager::findReader(std::uint32_t device,
-                                                                  std::uint32_t channel) {
+std::shared_ptr<ZxCollectorReader> ZxCollectorManager::findReader(ZxIndex device, ZxIndex channel) {
     std::shared_ptr<ZxCollectorReader> reader = lookUp(readerKey(device, channel));
     if (!reader) {
         zxLog(ZxLevel::Error, "Operation failed: Reader not found for DEV {} CH {}", device, channel);
@@ -97,54 +109,42 @@ std::shared_ptr<ZxCollectorReader> ZxCollectorManager::findReader(std::uint32_t 
     return reader;
 }
 
-std::int32_t ZxCollectorManager::readBuffer(std::uint32_t device, std::uint32_t channel,
-                                            ZxCollectData* records, std::int32_t capacity) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->read(records, capacity);
+std::int32_t ZxCollectorManager::readBuffer(ZxIndex device, ZxIndex channel, ZxCollectData* records,
+                                            std::int32_t capacity) {
+    return withReader(*this, device, channel,
+                      [&](ZxCollectorReader& reader) { return reader.read(records, capacity); });
 }
 
-std::int32_t ZxCollectorManager::clearBuffer(std::uint32_t device, std::uint32_t channel) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->clear();
+std::int32_t ZxCollectorManager::clearBuffer(ZxIndex device, ZxIndex channel) {
+    return withReader(*this, device, channel, [](ZxCollectorReader& reader) { return reader.clear(); });
 }
 
-std::int32_t ZxCollectorManager::startSaveFile(std::uint32_t device, std::uint32_t channel,
-                                               const char* rootDirectory, const char* idMapping,
-                                               std::int32_t maxFileSizeMB) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    // A null root directory or a bad identifier is refused here, before the running
-    // save (if any) is touched.
-    ZxSaveStartRequest request;
-    const std::int32_t prepared = request.prepare(device, channel, rootDirectory, idMapping, maxFileSizeMB);
-    if (prepared != ZX_OK) {
-        return prepared;
-    }
-    // The reader serialises its own save start and stop, so no lock of this table is
-    // held while the previous save drains.
-    return reader->startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
+std::int32_t ZxCollectorManager::startSaveFile(ZxIndex device, ZxIndex channel, const char* rootDirectory,
+                                               const char* idMapping, std::int32_t maxFileSizeMB) {
+    return withReader(*this, device, channel, [&](ZxCollectorReader& reader) {
+        // A null root directory or a bad identifier is refused here, before the running
+        // save (if any) is touched.
+        ZxSaveStartRequest request;
+        const std::int32_t prepared =
+            request.prepare(device, channel, rootDirectory, idMapping, maxFileSizeMB);
+        if (prepared != ZX_OK) {
+            return prepared;
+        }
+        // The reader serialises its own save start and stop, so no lock of this table is
+        // held while the previous save drains.
+        return reader.startFileSave(request.rootDirectory(), request.idMapping(), request.maxFileSizeMB());
+    });
 }
 
-std::int32_t ZxCollectorManager::stopSaveFile(std::uint32_t device, std::uint32_t channel) {
-    const std::shared_ptr<ZxCollectorReader> reader = findReader(device, channel);
-    if (!reader) {
-        return ZX_ERR_NO_READER;
-    }
-    return reader->stopFileSave();
+std::int32_t ZxCollectorManager::stopSaveFile(ZxIndex device, ZxIndex channel) {
+    return withReader(*this, device, channel,
+                      [](ZxCollectorReader& reader) { return reader.stopFileSave(); });
 }
 
-std::int32_t ZxCollectorManager::setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
+std::int32_t ZxCollectorManager::setModuleSamplingFrequency(ZxIndex device, ZxIndex channel,
                                                             std::uint32_t moduleId, std::uint16_t frequency) {
+    // Module configuration keeps 8 bits of each index: device 256 is device 0.
+    const KvCollectorDevice::Target target{device & 0xFFu, channel & 0xFFu};
     std::lock_guard<std::mutex> lock(moduleMutex_);
-    config_.deviceIndex = static_cast<std::uint8_t>(device);
-    config_.channelIndex = static_cast<std::uint8_t>(channel);
-    return moduleDevice_.setModuleSamplingFrequency(moduleId, frequency);
+    return moduleDevice_.setModuleSamplingFrequency(target, moduleId, frequency);
 }

@@ -2,6 +2,7 @@
 // channel, reading and clearing, file saving control and module configuration.
 #pragma once
 
+#include "vci/config/ZxIndex.h"
 #include "zxcollector_api.h"
 
 #include <cstdint>
@@ -11,7 +12,6 @@
 #include <shared_mutex>
 
 class KvCollectorDevice;
-class ZxCollectorConfig;
 class ZxCollectorReader;
 
 class ZxCollectorManager {
@@ -19,7 +19,7 @@ public:
     // The one object; created while the library loads.
     static ZxCollectorManager& instance();
 
-    ZxCollectorManager(ZxCollectorConfig& config, KvCollectorDevice& moduleDevice);
+    explicit ZxCollectorManager(KvCollectorDevice& moduleDevice);
     ~ZxCollectorManager();
 
     ZxCollectorManager(const ZxCollectorManager&) = delete;
@@ -28,34 +28,33 @@ public:
     // Device index in the high half, channel index in the low half: distinct for
     // every pair of 32-bit indices.
     using ReaderKey = std::uint64_t;
-    static ReaderKey readerKey(std::uint32_t device, std::uint32_t channel) {
+    static ReaderKey readerKey(ZxIndex device, ZxIndex channel) {
         return (static_cast<ReaderKey>(device) << 32) | channel;
     }
 
-    // After the channel was opened. 0 also when the reader exists; -1003 on failure.
-    std::int32_t createReader(std::uint32_t device, std::uint32_t channel);
+    // After the channel was opened. ZX_OK also when the reader exists; ZX_ERR_NO_READER on failure.
+    std::int32_t createReader(ZxIndex device, ZxIndex channel);
     // Before the channel is closed: stops its saving and discards the reader. Always 0.
-    std::int32_t resetReader(std::uint32_t device, std::uint32_t channel);
+    std::int32_t resetReader(ZxIndex device, ZxIndex channel);
     // Before the device is closed: discards the readers of that device. Always 0.
-    std::int32_t closeDeviceReaders(std::uint32_t device);
+    std::int32_t closeDeviceReaders(ZxIndex device);
     void closeAllReaders();
     // Logs and returns null when the channel has no reader. The reader handed out
     // stays alive while the caller holds it, even when the channel is reset meanwhile.
-    std::shared_ptr<ZxCollectorReader> findReader(std::uint32_t device, std::uint32_t channel);
+    std::shared_ptr<ZxCollectorReader> findReader(ZxIndex device, ZxIndex channel);
 
-    // capacity as the host passed it: 0 or negative is refused with -1.
-    std::int32_t readBuffer(std::uint32_t device, std::uint32_t channel, ZxCollectData* records,
-                            std::int32_t capacity);
-    std::int32_t clearBuffer(std::uint32_t device, std::uint32_t channel);
+    // capacity as the host passed it: 0 or negative is refused with ZX_ERR_INVALID_ARGUMENT.
+    std::int32_t readBuffer(ZxIndex device, ZxIndex channel, ZxCollectData* records, std::int32_t capacity);
+    std::int32_t clearBuffer(ZxIndex device, ZxIndex channel);
 
-    std::int32_t startSaveFile(std::uint32_t device, std::uint32_t channel, const char* rootDirectory,
+    std::int32_t startSaveFile(ZxIndex device, ZxIndex channel, const char* rootDirectory,
                                const char* idMapping, std::int32_t maxFileSizeMB);
-    std::int32_t stopSaveFile(std::uint32_t device, std::uint32_t channel);
+    std::int32_t stopSaveFile(ZxIndex device, ZxIndex channel);
 
-    // Aims module configuration at (device, channel), low 8 bits each, and runs the
-    // sampling-frequency sequence. Concurrent calls run one after the other.
-    std::int32_t setModuleSamplingFrequency(std::uint32_t device, std::uint32_t channel,
-                                            std::uint32_t moduleId, std::uint16_t frequency);
+    // Runs the sampling-frequency sequence on (device, channel), low 8 bits each.
+    // Concurrent calls run one after the other.
+    std::int32_t setModuleSamplingFrequency(ZxIndex device, ZxIndex channel, std::uint32_t moduleId,
+                                            std::uint16_t frequency);
 
 private:
     using ReaderTable = std::map<ReaderKey, std::shared_ptr<ZxCollectorReader>>;
@@ -65,7 +64,6 @@ private:
     // stops their saving outside every lock another channel needs.
     template <typename Predicate> void retireReaders(Predicate matches);
 
-    ZxCollectorConfig& config_;
     KvCollectorDevice& moduleDevice_;
     // Serialises changes of the reader set: held by create (including the reader's
     // construction) and while reset and close take readers out. Never held while a
@@ -75,7 +73,7 @@ private:
     // threads, exclusively only for the moment of an insertion or removal.
     mutable std::shared_mutex tableLock_;
     ReaderTable readers_;
-    // Guards config_.deviceIndex/channelIndex and the sequence that uses them: two
-    // module configurations never interleave.
+    // Serialises module configuration: two sequences never interleave (each clears
+    // and polls the channel's receive buffer).
     std::mutex moduleMutex_;
 };

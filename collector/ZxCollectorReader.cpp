@@ -20,8 +20,7 @@ constexpr std::uint32_t kReaderTimestampMode = 0;
 constexpr std::uint8_t kValueBytes = 32;
 constexpr int kValueCount = 8;
 
-// The signed 32-bit little-endian value at data[0..3]; the same as
-// Common::Utils::getSignedSignalValueByLSB(data, length, 32 * k, 32) kept in 32 bits.
+// The signed 32-bit little-endian value at data[0..3].
 inline std::int32_t loadLittleEndian32(const std::uint8_t* data) {
     const std::uint32_t raw =
         static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
@@ -31,7 +30,7 @@ inline std::int32_t loadLittleEndian32(const std::uint8_t* data) {
 
 } // namespace
 
-ZxCollectorReader::ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex)
+ZxCollectorReader::ZxCollectorReader(ZxIndex deviceIndex, ZxIndex channelIndex)
     : store_(KvVciConfigStore::instance()), deviceManager_(KvVciDeviceManager::instance()),
       deviceIndex_(deviceIndex), channelIndex_(channelIndex) {
     if (!initialize()) {
@@ -41,7 +40,7 @@ ZxCollectorReader::ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t ch
     zxLog(ZxLevel::Info, "Collector reader created for device {}, channel {}", deviceIndex_, channelIndex_);
 }
 
-ZxCollectorReader::ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex,
+ZxCollectorReader::ZxCollectorReader(ZxIndex deviceIndex, ZxIndex channelIndex,
                                      KvVciChannelBufferManager& buffers)
     : store_(KvVciConfigStore::instance()), deviceManager_(KvVciDeviceManager::instance()),
       buffers_(&buffers), deviceIndex_(deviceIndex), channelIndex_(channelIndex) {
@@ -56,7 +55,7 @@ ZxCollectorReader::~ZxCollectorReader() {
 }
 
 bool ZxCollectorReader::initialize() {
-    if (!store_.isCanChannelOpened(static_cast<int>(deviceIndex_), static_cast<int>(channelIndex_))) {
+    if (!store_.isCanChannelOpened(deviceIndex_, channelIndex_)) {
         zxLog(ZxLevel::Error, "Failed to initialize: CAN channel not opened for device {}, channel {}",
               deviceIndex_, channelIndex_);
         return false;
@@ -100,7 +99,6 @@ std::int32_t ZxCollectorReader::read(ZxCollectData* records, std::int32_t capaci
 }
 
 void ZxCollectorReader::convert(ZxCollectData* records, std::uint32_t count) const {
-    const int device = static_cast<int>(deviceIndex_);
     const _KvVciCanDataType* frames = stagingFrames_.get();
     for (std::uint32_t i = 0; i < count; ++i) {
         const _KvVciCanDataType& frame = frames[i];
@@ -108,7 +106,8 @@ void ZxCollectorReader::convert(ZxCollectData* records, std::uint32_t count) con
         record.canId = frame.id;
         // Zero the whole field so nothing of the host's old bytes follows the NUL.
         std::memset(record.timestamp, 0, sizeof(record.timestamp));
-        deviceManager_.formatTimestamp(device, frame.timestamp, record.timestamp, sizeof(record.timestamp));
+        deviceManager_.formatTimestamp(deviceIndex_, frame.timestamp, record.timestamp,
+                                       sizeof(record.timestamp));
         record.reserved = 0;
         if (frame.dataLength >= kValueBytes) {
             for (int k = 0; k < kValueCount; ++k) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "filesave/ZxIdMappingParser.h"
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 #include "zxcollector_api.h"
 
@@ -26,11 +27,10 @@ public:
     // Reader of an initialised channel of an open device; throws std::runtime_error
     // "Failed to initialize collector reader" when the channel is not open or the
     // device has no channel buffers.
-    ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex);
+    ZxCollectorReader(ZxIndex deviceIndex, ZxIndex channelIndex);
     // Reader over channel buffers the caller owns (and keeps alive longer than the
     // reader); timestamps are still formatted by the device manager for deviceIndex.
-    ZxCollectorReader(std::uint32_t deviceIndex, std::uint32_t channelIndex,
-                      KvVciChannelBufferManager& buffers);
+    ZxCollectorReader(ZxIndex deviceIndex, ZxIndex channelIndex, KvVciChannelBufferManager& buffers);
     // Stops file saving first, so every file is complete.
     ~ZxCollectorReader();
 
@@ -38,11 +38,12 @@ public:
     ZxCollectorReader& operator=(const ZxCollectorReader&) = delete;
 
     // Takes up to min(capacity, 10000) waiting records into records and returns their
-    // number; -1 for a null buffer or a capacity of 0 or below (the host's buffer
-    // size is then unknown), ZX_ERR_NO_DATA when nothing waits, -3 without buffers.
+    // number; ZX_ERR_INVALID_ARGUMENT for a null buffer or a capacity of 0 or below
+    // (the host's buffer size is then unknown), ZX_ERR_NO_DATA when nothing waits,
+    // ZX_ERR_NO_BUFFER_MANAGER without buffers.
     // Concurrent reads of one reader run one after the other.
     std::int32_t read(ZxCollectData* records, std::int32_t capacity);
-    // Discards the waiting records: 0, or -601 when the device has no such channel.
+    // Discards the waiting records: ZX_OK, or ZX_ERR_UNKNOWN_CHANNEL when the device has no such channel.
     std::int32_t clear();
 
     // Replaces any running save by a new one; 0 or the file manager's start code.
@@ -54,8 +55,8 @@ public:
     // whoever else still holds the reader) and no new saving starts on it.
     void retire();
 
-    std::uint32_t deviceIndex() const { return deviceIndex_; }
-    std::uint32_t channelIndex() const { return channelIndex_; }
+    ZxIndex deviceIndex() const { return deviceIndex_; }
+    ZxIndex channelIndex() const { return channelIndex_; }
 
 private:
     bool initialize();
@@ -68,8 +69,8 @@ private:
     // Keeps the device, and with it buffers_, alive for as long as the reader lives.
     std::shared_ptr<KvVciDevice> device_;
     KvVciChannelBufferManager* buffers_ = nullptr; // owned by device_ (or by the caller)
-    const std::uint32_t deviceIndex_;
-    const std::uint32_t channelIndex_;
+    const ZxIndex deviceIndex_;
+    const ZxIndex channelIndex_;
     // Guards stagingFrames_: two host threads reading the same channel take turns
     // instead of converting each other's frames. Taken once per read, not per record.
     std::mutex readMutex_;

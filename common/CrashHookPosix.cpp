@@ -25,15 +25,21 @@ std::atomic<CrashHook::Callback> callback{nullptr};
 constexpr unsigned kHandlerBoundSeconds = 2;
 std::atomic<int> failingSignal{0};
 
-void endByDefaultAction(int signal) {
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(signal, &fallback, nullptr);
+// Makes handler (or SIG_DFL) take signal and lets the signal through on this thread,
+// wherever its signal mask stood.
+void handleAndUnblock(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
     sigset_t unblock;
     sigemptyset(&unblock);
     sigaddset(&unblock, signal);
     pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+}
+
+void endByDefaultAction(int signal) {
+    handleAndUnblock(signal, SIG_DFL);
     raise(signal);
     _exit(128 + signal); // not reached: the default action of every fatal signal ends the process
 }
@@ -42,17 +48,10 @@ void onHandlerTooLong(int) {
     endByDefaultAction(failingSignal.load());
 }
 
-// SIGALRM after the bound, wherever this thread's signal mask stood.
+// SIGALRM after the bound.
 void armHandlerBound(int signal) {
     failingSignal.store(signal);
-    struct sigaction watchdog {};
-    watchdog.sa_handler = onHandlerTooLong;
-    sigemptyset(&watchdog.sa_mask);
-    sigaction(SIGALRM, &watchdog, nullptr);
-    sigset_t unblock;
-    sigemptyset(&unblock);
-    sigaddset(&unblock, SIGALRM);
-    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    handleAndUnblock(SIGALRM, onHandlerTooLong);
     alarm(kHandlerBoundSeconds);
 }
 

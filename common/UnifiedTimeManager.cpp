@@ -155,13 +155,6 @@ UnifiedTimeManager::TimeBase UnifiedTimeManager::timeBase(int deviceIndex) const
     return TimeBase{0, startMicros_.load(std::memory_order_relaxed)};
 }
 
-std::string UnifiedTimeManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp,
-                                                TimestampDisplayMode mode) const {
-    char text[kTextBufferSize];
-    const std::size_t length = formatTimestamp(deviceIndex, timestamp, mode, text, sizeof(text));
-    return std::string(text, length);
-}
-
 std::size_t UnifiedTimeManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp,
                                                 TimestampDisplayMode mode, char* out,
                                                 std::size_t capacity) const {

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace Common {
 
@@ -45,10 +44,9 @@ public:
     // the old pair or the new one, never a mix.
     void registerDevice(int deviceIndex, std::uint64_t baseTime);
 
-    std::string formatTimestamp(int deviceIndex, std::uint64_t timestamp, TimestampDisplayMode mode) const;
-    // Allocation-free form for hot paths (no lock either): writes at most capacity - 1
-    // characters and a NUL into out, returns the number of characters written (0 and
-    // nothing written when out is null or capacity is 0).
+    // Allocation- and lock-free, for hot paths: writes at most capacity - 1 characters
+    // and a NUL into out, returns the number of characters written (0 and nothing
+    // written when out is null or capacity is 0).
     std::size_t formatTimestamp(int deviceIndex, std::uint64_t timestamp, TimestampDisplayMode mode,
                                 char* out, std::size_t capacity) const;
 

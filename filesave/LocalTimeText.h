@@ -1,6 +1,4 @@
-// The local time of a moment as text for file names, "%y%m%d_%H%M%S". The conversion
-// to local time is the platform's (LocalTimeTextPosix.cpp / LocalTimeTextWin.cpp),
-// since only there is it thread-safe under one name.
+// The local time of a moment as text for file names, "%y%m%d_%H%M%S".
 #pragma once
 
 #include <cstddef>
@@ -13,7 +11,4 @@ public:
     // Writes the NUL-terminated text of moment into out; returns its length (0 when
     // the moment cannot be converted).
     static std::size_t format(std::time_t moment, char (&out)[kCapacity]);
-
-private:
-    static bool toLocal(std::time_t moment, std::tm& local);
 };

@@ -1,18 +1,12 @@
 #include "filesave/SharedOutputFile.h"
 
-#include <string>
-#include <system_error>
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindowsWin.h"
 
 #include <fcntl.h>
 #include <io.h>
+
+#include <string>
+#include <system_error>
 
 namespace {
 

@@ -43,21 +43,39 @@ void ZxCollectorFileManager::setIdMapping(const ZxIdMappingTable& idMapping) {
 }
 
 std::int32_t ZxCollectorFileManager::start() {
-    if (running_.load()) {
-        zxLog(ZxLevel::Warning, "Collector file manager is already running.");
+    if (alreadyRunning()) {
         return ZX_ERR_FILE_MANAGER_RUNNING;
     }
     std::lock_guard<std::mutex> lock(configMutex_);
     // A second start that waited for the lock finds the first one finished.
-    if (running_.load()) {
-        zxLog(ZxLevel::Warning, "Collector file manager is already running.");
+    if (alreadyRunning()) {
         return ZX_ERR_FILE_MANAGER_RUNNING;
     }
     if (rootDirectory_.empty() || idMapping_.empty()) {
         zxLog(ZxLevel::Error, "Cannot start: Root directory or ID mapping not configured.");
         return ZX_ERR_SAVE_NOT_CONFIGURED;
     }
+    std::shared_ptr<ZxRecordRouter> router = createWriters();
+    if (!router) {
+        return ZX_ERR_FILE_WRITER_CREATE;
+    }
+    if (!startSaving(std::move(router))) {
+        return ZX_ERR_SAVE_EXCEPTION;
+    }
+    running_.store(true);
+    zxLog(ZxLevel::Info, "Collector file manager started successfully.");
+    return ZX_OK;
+}
 
+bool ZxCollectorFileManager::alreadyRunning() const {
+    if (!running_.load()) {
+        return false;
+    }
+    zxLog(ZxLevel::Warning, "Collector file manager is already running.");
+    return true;
+}
+
+std::shared_ptr<ZxRecordRouter> ZxCollectorFileManager::createWriters() const {
     zxLog(ZxLevel::Info, "Pre-creating all channel file managers...");
     std::shared_ptr<ZxRecordRouter> router;
     try {
@@ -65,10 +83,13 @@ std::int32_t ZxCollectorFileManager::start() {
             std::make_shared<ZxRecordRouter>(rootDirectory_, maxFileSizeMB_, idMapping_, maxQueuedRecords_);
     } catch (const std::exception& e) {
         zxLog(ZxLevel::Error, "Failed to create channel file managers: {}", e.what());
-        return ZX_ERR_FILE_WRITER_CREATE;
+        return nullptr;
     }
     zxLog(ZxLevel::Info, "Successfully created {} channel file managers.", router->writerCount());
+    return router;
+}
 
+bool ZxCollectorFileManager::startSaving(std::shared_ptr<ZxRecordRouter> router) {
     try {
         pool_ = ZxFileSavePool::acquire();
         router_ = router;
@@ -77,11 +98,9 @@ std::int32_t ZxCollectorFileManager::start() {
         router_.reset();
         pool_.reset();
         zxLog(ZxLevel::Error, "Failed to start file saving: {}", e.what());
-        return ZX_ERR_SAVE_EXCEPTION;
+        return false;
     }
-    running_.store(true);
-    zxLog(ZxLevel::Info, "Collector file manager started successfully.");
-    return ZX_OK;
+    return true;
 }
 
 std::int32_t ZxCollectorFileManager::stop() {

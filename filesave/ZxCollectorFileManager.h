@@ -23,14 +23,6 @@ public:
     static constexpr int kChannelCount = 6;
     static constexpr std::uint16_t kDefaultFileSizeMB = 10;
 
-    // Result codes (the values of the public header):
-    //  ZX_OK                       start, stop, pushData done
-    //  ZX_ERR_SAVE_NOT_CONFIGURED  start: root directory empty or mapping table empty (-2)
-    //  ZX_ERR_FILE_MANAGER_RUNNING start: already running (-3)
-    //  ZX_ERR_FILE_MANAGER_STOPPED stop, pushData: not running (-4)
-    //  ZX_ERR_FILE_WRITER_CREATE   start: a channel file manager could not be created (-6)
-    //  ZX_ERR_SAVE_EXCEPTION       start: the file saving threads could not be started (-99)
-
     // At most 1,048,576 records wait to be routed (ZxRecordRouter::kMaxQueuedRecords);
     // a test gives a smaller bound.
     ZxCollectorFileManager();
@@ -47,19 +39,30 @@ public:
     void setIdMapping(const ZxIdMappingTable& idMapping);
 
     // Creates the six channel writers of every mapped identifier and hands them to the
-    // file saving threads.
+    // file saving threads. ZX_OK, ZX_ERR_SAVE_NOT_CONFIGURED (root directory or mapping
+    // table empty), ZX_ERR_FILE_MANAGER_RUNNING, ZX_ERR_FILE_WRITER_CREATE or
+    // ZX_ERR_SAVE_EXCEPTION (the threads could not be started).
     std::int32_t start();
     // Writes every record pushed before it on the calling thread (any thread; it takes
     // no lock outside file saving), then closes every file. Blocks until done.
+    // ZX_OK or ZX_ERR_FILE_MANAGER_STOPPED.
     std::int32_t stop();
     // Copies count records into the queue; never blocks on file output. A push that
     // returns ZX_OK is written completely, even when stop() runs on another thread,
     // except records beyond the queue's bound, which are dropped and reported.
+    // ZX_ERR_FILE_MANAGER_STOPPED when not running.
     std::int32_t pushData(const ZxCollectData* records, std::size_t count);
 
     bool isRunning() const { return running_.load(); }
 
 private:
+    // The steps of start, under configMutex_: the check that logs a second start, the
+    // writers of every mapped identifier (null on failure, logged), and handing them to
+    // the saving threads (false on failure, logged).
+    bool alreadyRunning() const;
+    std::shared_ptr<ZxRecordRouter> createWriters() const;
+    bool startSaving(std::shared_ptr<ZxRecordRouter> router);
+
     const std::size_t maxQueuedRecords_;
 
     // configMutex_ guards rootDirectory_, maxFileSizeMB_ and idMapping_, and makes

@@ -17,12 +17,7 @@
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/manager/KvVciDeviceManager.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "vci/transport/UdpSocket.h"
 
 #include <algorithm>
 #include <chrono>
@@ -121,25 +116,12 @@ struct Result {
     std::uint64_t outOfOrder = 0;
 };
 
-sockaddr_in address(const char* ip, std::uint16_t port) {
-    sockaddr_in result;
-    std::memset(&result, 0, sizeof(result));
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    inet_pton(AF_INET, ip, &result.sin_addr);
-    return result;
-}
-
 // A socket that opens CAN channel 0 of box 1 and counts the data frames it streams.
 Result runBare(std::uint64_t frames) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in self = address("192.168.201.2", 0);
-    const sockaddr_in box = address("192.168.201.131", kVciServerPort);
-    const int size = 8 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size));
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof(self)) != 0 ||
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&box), sizeof(box)) != 0) {
+    UdpSocket socket;
+    socket.setReceiveBufferBytes(8 << 20);
+    socket.setReceiveTimeout(2000);
+    if (!socket.bind("192.168.201.2", 0) || !socket.connect("192.168.201.131", kVciServerPort)) {
         std::perror("bench_collector: bare socket");
         std::exit(1);
     }
@@ -147,19 +129,20 @@ Result runBare(std::uint64_t frames) {
     const std::uint8_t open[] = {0xAA, 0x55, 0x01, 0x10, 0x00, 0x00, 0x04,
                                  0x00, 0x20, 0xA1, 0x07, 0x00, 0x00};
     const auto start = Clock::now();
-    ::send(fd, open, sizeof(open), 0);
+    socket.send(open, sizeof(open));
 
     Result result;
     std::uint32_t next = 0;
     auto last = start;
     std::uint8_t buffer[65536];
+    std::uint32_t drops = 0;
+    bool truncated = false;
     while (result.received < frames) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, 2000) != 1) {
+        const long n = socket.receive(buffer, sizeof(buffer), drops, truncated);
+        if (n < 0) {
             break; // nothing for 2 s: the rest is lost
         }
-        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        for (ssize_t i = 0; i + static_cast<ssize_t>(kVciFrameOverhead) <= n;) {
+        for (long i = 0; i + static_cast<long>(kVciFrameOverhead) <= n;) {
             const std::uint16_t length = static_cast<std::uint16_t>(buffer[i + 6] | (buffer[i + 7] << 8));
             if (buffer[i] != kVciBoxSync1 || buffer[i + 1] != kVciBoxSync2) {
                 break;
@@ -171,12 +154,11 @@ Result runBare(std::uint64_t frames) {
                 next = counter + 1;
                 ++result.received;
             }
-            i += static_cast<ssize_t>(kVciFrameOverhead) + length;
+            i += static_cast<long>(kVciFrameOverhead) + length;
         }
         last = Clock::now();
     }
     result.framesPerSecond = static_cast<double>(result.received) / seconds(last - start);
-    ::close(fd);
     return result;
 }
 
@@ -189,7 +171,7 @@ Result runLibrary(std::uint64_t frames) {
         std::exit(1);
     }
     auto* config = static_cast<KvVciCanChannelConfig*>(
-        KvVciConfigStore::instance().getChannelConfig(kLibraryDevice, 1, 0));
+        KvVciConfigStore::instance().getChannelConfig(kLibraryDevice, kVciProtocolIdCan, 0));
     config->mode = QStringLiteral("CAN");
     ZxCollectorManager& collector = ZxCollectorManager::instance();
     std::vector<ZxCollectData> records(kHostCapacity);

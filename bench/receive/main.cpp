@@ -148,13 +148,13 @@ struct RoundResult {
 
 // Receives and scans only: the floor any receive path stands on.
 RoundResult runBare(BenchBox& box, std::size_t datagrams) {
-    const Common::SocketHandle socket = UdpSocket::create();
-    UdpSocket::bind(socket, kBareHostIp, 0);
-    Common::Utils::setSocketReceiveBufferSize(socket, 8 * 1024);
-    Common::Utils::setReceiveTimeout(socket, 30);
-    UdpSocket::connect(socket, kBoxIp, kVciServerPort);
+    UdpSocket socket;
+    socket.bind(kBareHostIp, 0);
+    socket.setReceiveBufferBytes(8 * 1024 * 1024);
+    socket.setReceiveTimeout(30);
+    socket.connect(kBoxIp, kVciServerPort);
     const std::uint8_t hello = 0xFF;
-    UdpSocket::send(socket, &hello, 1);
+    socket.send(&hello, 1);
     sockaddr_in client;
     if (!box.awaitClient(kBareHostIp, client)) {
         std::fprintf(stderr, "bench_receive: the bare socket did not reach the box\n");
@@ -175,7 +175,7 @@ RoundResult runBare(BenchBox& box, std::size_t datagrams) {
         std::uint32_t drops = 0;
         bool truncated = false;
         while (running.load(std::memory_order_relaxed)) {
-            const long n = UdpSocket::receive(socket, buffer, sizeof(buffer), drops, truncated);
+            const long n = socket.receive(buffer, sizeof(buffer), drops, truncated);
             if (n > 0) {
                 scanner.feed(buffer, static_cast<std::size_t>(n), count);
             }
@@ -189,9 +189,8 @@ RoundResult runBare(BenchBox& box, std::size_t datagrams) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     running.store(false);
-    UdpSocket::shutdown(socket);
+    socket.shutdown();
     receiver.join();
-    UdpSocket::close(socket);
     return {static_cast<double>(delivered.load()) / seconds, expected - std::min(expected, delivered.load())};
 }
 

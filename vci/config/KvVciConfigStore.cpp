@@ -29,27 +29,27 @@ void KvVciConfigStore::loadDefaults() {
             devices_.clear();
         }
     }
-    for (std::uint32_t index = 0; index <= kMaxDeviceIndex; ++index) {
+    for (ZxIndex index = 0; index <= kMaxDeviceIndex; ++index) {
         addOrUpdateDevice(index, KvVciDeviceConfig::makeDefault());
     }
 }
 
-void KvVciConfigStore::addOrUpdateDevice(std::uint32_t deviceIndex, const KvVciDeviceConfig& entry) {
+void KvVciConfigStore::addOrUpdateDevice(ZxIndex deviceIndex, const KvVciDeviceConfig& entry) {
     if (deviceIndex > kMaxDeviceIndex) {
         zxLog(ZxLevel::Warning, "Attempted to add device with invalid index: {}", deviceIndex);
         return;
     }
     QWriteLocker locker(&lock_);
     zxLog(ZxLevel::Info, "Adding or updating device with index: {}", deviceIndex);
-    KvVciDeviceConfig& stored = devices_[static_cast<int>(deviceIndex)];
+    KvVciDeviceConfig& stored = devices_[deviceIndex];
     stored = entry;
     for (std::size_t i = 1; i < stored.linChannels.size(); ++i) {
         stored.linChannels[i].mode = QStringLiteral("Slave");
     }
 }
 
-KvVciChannelConfig* KvVciConfigStore::getChannelConfig(int deviceIndex, std::uint32_t protocolId,
-                                                       int channel) {
+KvVciChannelConfig* KvVciConfigStore::getChannelConfig(ZxIndex deviceIndex, std::uint32_t protocolId,
+                                                       ZxIndex channel) {
     // Write lock although it only looks up: the caller writes through the result.
     QWriteLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
@@ -58,14 +58,14 @@ KvVciChannelConfig* KvVciConfigStore::getChannelConfig(int deviceIndex, std::uin
     }
     KvVciDeviceConfig& entry = found->second;
     if (protocolId == kVciProtocolIdCan) {
-        if (channel >= 0 && static_cast<std::size_t>(channel) < entry.canChannels.size()) {
-            return &entry.canChannels[static_cast<std::size_t>(channel)];
+        if (channel < entry.canChannels.size()) {
+            return &entry.canChannels[channel];
         }
         return nullptr;
     }
     if (protocolId == kVciProtocolIdLin) {
-        if (channel >= 0 && static_cast<std::size_t>(channel) < entry.linChannels.size()) {
-            return &entry.linChannels[static_cast<std::size_t>(channel)];
+        if (channel < entry.linChannels.size()) {
+            return &entry.linChannels[channel];
         }
         return nullptr;
     }
@@ -73,100 +73,98 @@ KvVciChannelConfig* KvVciConfigStore::getChannelConfig(int deviceIndex, std::uin
     return nullptr;
 }
 
-std::vector<int> KvVciConfigStore::getChannelIndices(int deviceIndex, std::uint32_t protocolId,
-                                                     int channel) const {
+std::vector<ZxIndex> KvVciConfigStore::getChannelIndices(ZxIndex deviceIndex, std::uint32_t protocolId,
+                                                         ZxIndex channel) const {
     QReadLocker locker(&lock_);
-    std::vector<int> indices;
+    std::vector<ZxIndex> indices;
     const auto found = devices_.find(deviceIndex);
     if (found == devices_.end()) {
         return indices;
     }
-    std::size_t count = 0;
+    ZxIndex count = 0;
     if (protocolId == kVciProtocolIdCan) {
-        count = found->second.canChannels.size();
+        count = static_cast<ZxIndex>(found->second.canChannels.size());
     } else if (protocolId == kVciProtocolIdLin) {
-        count = found->second.linChannels.size();
+        count = static_cast<ZxIndex>(found->second.linChannels.size());
     } else {
         zxLog(ZxLevel::Warning, "getChannelIndices called with unknown protocolId: {}", protocolId);
         return indices;
     }
-    if (channel == -1) {
+    if (channel == kAllChannels) {
         indices.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            indices.push_back(static_cast<int>(i));
+        for (ZxIndex i = 0; i < count; ++i) {
+            indices.push_back(i);
         }
-    } else if (channel >= 0 && static_cast<std::size_t>(channel) < count) {
+    } else if (channel < count) {
         indices.push_back(channel);
     }
     return indices;
 }
 
-bool KvVciConfigStore::isCanChannelValid(int deviceIndex, int channel) const {
+bool KvVciConfigStore::isCanChannelValid(ZxIndex deviceIndex, ZxIndex channel) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
-    return found != devices_.end() && channel >= 0 &&
-           static_cast<std::size_t>(channel) < found->second.canChannels.size();
+    return found != devices_.end() && channel < found->second.canChannels.size();
 }
 
-bool KvVciConfigStore::isCanChannelOpened(int deviceIndex, int channel) const {
+bool KvVciConfigStore::isCanChannelOpened(ZxIndex deviceIndex, ZxIndex channel) const {
     if (!isCanChannelValid(deviceIndex, channel)) {
         return false;
     }
     QReadLocker locker(&lock_);
-    return devices_.at(deviceIndex).canChannels[static_cast<std::size_t>(channel)].opened;
+    return devices_.at(deviceIndex).canChannels[channel].opened;
 }
 
-bool KvVciConfigStore::setCanChannelOpened(int deviceIndex, int channel, bool opened) {
+bool KvVciConfigStore::setCanChannelOpened(ZxIndex deviceIndex, ZxIndex channel, bool opened) {
     if (!isCanChannelValid(deviceIndex, channel)) {
         return false;
     }
     QWriteLocker locker(&lock_);
-    devices_.at(deviceIndex).canChannels[static_cast<std::size_t>(channel)].opened = opened;
+    devices_.at(deviceIndex).canChannels[channel].opened = opened;
     return true;
 }
 
-bool KvVciConfigStore::isLinChannelValid(int deviceIndex, int channel) const {
+bool KvVciConfigStore::isLinChannelValid(ZxIndex deviceIndex, ZxIndex channel) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
-    return found != devices_.end() && channel >= 0 &&
-           static_cast<std::size_t>(channel) < found->second.linChannels.size();
+    return found != devices_.end() && channel < found->second.linChannels.size();
 }
 
-bool KvVciConfigStore::isLinChannelOpened(int deviceIndex, int channel) const {
+bool KvVciConfigStore::isLinChannelOpened(ZxIndex deviceIndex, ZxIndex channel) const {
     if (!isLinChannelValid(deviceIndex, channel)) {
         return false;
     }
     QReadLocker locker(&lock_);
-    return devices_.at(deviceIndex).linChannels[static_cast<std::size_t>(channel)].opened;
+    return devices_.at(deviceIndex).linChannels[channel].opened;
 }
 
-bool KvVciConfigStore::setLinChannelOpened(int deviceIndex, int channel, bool opened) {
+bool KvVciConfigStore::setLinChannelOpened(ZxIndex deviceIndex, ZxIndex channel, bool opened) {
     if (!isLinChannelValid(deviceIndex, channel)) {
         return false;
     }
     QWriteLocker locker(&lock_);
-    devices_.at(deviceIndex).linChannels[static_cast<std::size_t>(channel)].opened = opened;
+    devices_.at(deviceIndex).linChannels[channel].opened = opened;
     return true;
 }
 
-int KvVciConfigStore::getCanChannelCount(int deviceIndex) const {
+ZxIndex KvVciConfigStore::getCanChannelCount(ZxIndex deviceIndex) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
-    return found == devices_.end() ? 0 : static_cast<int>(found->second.canChannels.size());
+    return found == devices_.end() ? 0 : static_cast<ZxIndex>(found->second.canChannels.size());
 }
 
-int KvVciConfigStore::getDefaultDeviceIndex() const {
+ZxIndex KvVciConfigStore::getDefaultDeviceIndex() const {
     QReadLocker locker(&lock_);
     return defaultDeviceIndex_;
 }
 
-QString KvVciConfigStore::getDeviceAddress(int deviceIndex) const {
+QString KvVciConfigStore::getDeviceAddress(ZxIndex deviceIndex) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
     return found == devices_.end() ? QString() : found->second.address;
 }
 
-void KvVciConfigStore::setDeviceAddress(int deviceIndex, const QString& address) {
+void KvVciConfigStore::setDeviceAddress(ZxIndex deviceIndex, const QString& address) {
     QWriteLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
     if (found != devices_.end()) {
@@ -174,7 +172,7 @@ void KvVciConfigStore::setDeviceAddress(int deviceIndex, const QString& address)
     }
 }
 
-bool KvVciConfigStore::setDeviceOpened(int deviceIndex, bool opened) {
+bool KvVciConfigStore::setDeviceOpened(ZxIndex deviceIndex, bool opened) {
     QWriteLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
     if (found == devices_.end()) {
@@ -184,13 +182,13 @@ bool KvVciConfigStore::setDeviceOpened(int deviceIndex, bool opened) {
     return true;
 }
 
-bool KvVciConfigStore::isDeviceOpened(int deviceIndex) const {
+bool KvVciConfigStore::isDeviceOpened(ZxIndex deviceIndex) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
     return found != devices_.end() && found->second.opened;
 }
 
-QString KvVciConfigStore::getServerAddress(std::uint32_t deviceIndex) {
+QString KvVciConfigStore::getServerAddress(ZxIndex deviceIndex) {
     if (deviceIndex > kMaxDeviceIndex) {
         return QString();
     }
@@ -202,7 +200,7 @@ int KvVciConfigStore::deviceCount() const {
     return static_cast<int>(devices_.size());
 }
 
-bool KvVciConfigStore::getDevice(int deviceIndex, KvVciDeviceConfig& out) const {
+bool KvVciConfigStore::getDevice(ZxIndex deviceIndex, KvVciDeviceConfig& out) const {
     QReadLocker locker(&lock_);
     const auto found = devices_.find(deviceIndex);
     if (found == devices_.end()) {

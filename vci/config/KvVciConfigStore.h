@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vci/config/KvVciDeviceConfig.h"
+#include "vci/config/ZxIndex.h"
 
 #include <QReadWriteLock>
 #include <QString>
@@ -13,7 +14,8 @@
 
 class KvVciConfigStore {
 public:
-    static constexpr std::uint32_t kMaxDeviceIndex = 15;
+    static constexpr ZxIndex kMaxDeviceIndex = 15;
+    static constexpr ZxIndex kAllChannels = kZxAllIndices;
     static constexpr int kDeviceCount = 16;
 
     // Created on first use; lives until the runtime destroys it at unload.
@@ -27,39 +29,40 @@ public:
     void loadDefaults();
     // Replaces (or adds) entry deviceIndex; LIN records 1.. become "Slave".
     // An index above 15 is refused with a warning.
-    void addOrUpdateDevice(std::uint32_t deviceIndex, const KvVciDeviceConfig& entry);
+    void addOrUpdateDevice(ZxIndex deviceIndex, const KvVciDeviceConfig& entry);
 
     // protocolId kVciProtocolIdCan or kVciProtocolIdLin. The record stays at its
     // address until the entry is replaced; callers write it from one thread at a time.
-    KvVciChannelConfig* getChannelConfig(int deviceIndex, std::uint32_t protocolId, int channel);
-    // channel -1: all channel indices of the family; else the one index when it exists.
-    std::vector<int> getChannelIndices(int deviceIndex, std::uint32_t protocolId, int channel) const;
+    KvVciChannelConfig* getChannelConfig(ZxIndex deviceIndex, std::uint32_t protocolId, ZxIndex channel);
+    // channel kAllChannels: all channel indices of the family; else the one index when it exists.
+    std::vector<ZxIndex> getChannelIndices(ZxIndex deviceIndex, std::uint32_t protocolId,
+                                           ZxIndex channel) const;
 
-    bool isCanChannelValid(int deviceIndex, int channel) const;
-    bool isCanChannelOpened(int deviceIndex, int channel) const;
-    bool setCanChannelOpened(int deviceIndex, int channel, bool opened);
-    bool isLinChannelValid(int deviceIndex, int channel) const;
-    bool isLinChannelOpened(int deviceIndex, int channel) const;
-    bool setLinChannelOpened(int deviceIndex, int channel, bool opened);
+    bool isCanChannelValid(ZxIndex deviceIndex, ZxIndex channel) const;
+    bool isCanChannelOpened(ZxIndex deviceIndex, ZxIndex channel) const;
+    bool setCanChannelOpened(ZxIndex deviceIndex, ZxIndex channel, bool opened);
+    bool isLinChannelValid(ZxIndex deviceIndex, ZxIndex channel) const;
+    bool isLinChannelOpened(ZxIndex deviceIndex, ZxIndex channel) const;
+    bool setLinChannelOpened(ZxIndex deviceIndex, ZxIndex channel, bool opened);
 
-    int getCanChannelCount(int deviceIndex) const; // 0 when the entry is missing
-    int getDefaultDeviceIndex() const;
-    QString getDeviceAddress(int deviceIndex) const; // empty when the entry is missing
-    void setDeviceAddress(int deviceIndex, const QString& address);
-    bool setDeviceOpened(int deviceIndex, bool opened);
-    bool isDeviceOpened(int deviceIndex) const;
+    ZxIndex getCanChannelCount(ZxIndex deviceIndex) const; // 0 when the entry is missing
+    ZxIndex getDefaultDeviceIndex() const;
+    QString getDeviceAddress(ZxIndex deviceIndex) const; // empty when the entry is missing
+    void setDeviceAddress(ZxIndex deviceIndex, const QString& address);
+    bool setDeviceOpened(ZxIndex deviceIndex, bool opened);
+    bool isDeviceOpened(ZxIndex deviceIndex) const;
     // "192.168.201.<130 + index>", empty above 15.
-    static QString getServerAddress(std::uint32_t deviceIndex);
+    static QString getServerAddress(ZxIndex deviceIndex);
 
     // Number of entries (16 after loadDefaults).
     int deviceCount() const;
     // A copy of an entry; false when missing.
-    bool getDevice(int deviceIndex, KvVciDeviceConfig& out) const;
+    bool getDevice(ZxIndex deviceIndex, KvVciDeviceConfig& out) const;
     const QString& configurationPath() const { return configurationPath_; }
 
 private:
     const QString configurationPath_;
     mutable QReadWriteLock lock_; // guards devices_ (not the records handed out by getChannelConfig)
-    std::map<int, KvVciDeviceConfig> devices_;
-    const int defaultDeviceIndex_ = 0;
+    std::map<ZxIndex, KvVciDeviceConfig> devices_;
+    const ZxIndex defaultDeviceIndex_ = 0;
 };

@@ -18,9 +18,9 @@ const char* familyName(KvVciFrameType type) {
 
 } // namespace
 
-KvVciDevice::KvVciDevice(int deviceIndex, QObject* parent)
-    : QObject(parent), store_(&KvVciConfigStore::instance()), deviceIndex_(deviceIndex),
-      boxIndex_(deviceIndex), socketClient_(std::make_unique<KvVciSocketClient>(deviceIndex)),
+KvVciDevice::KvVciDevice(ZxIndex deviceIndex, QObject* parent)
+    : QObject(parent), store_(&KvVciConfigStore::instance()), index_(deviceIndex),
+      socketClient_(std::make_unique<KvVciSocketClient>(deviceIndex)),
       periodSender_(std::make_unique<Common::PeriodSender>()),
       busLoad_(std::make_unique<KvVciDeviceBusLoad>(store_->getCanChannelCount(deviceIndex), this)),
       channelBuffers_(std::make_unique<KvVciChannelBufferManager>(store_->getCanChannelCount(deviceIndex))) {
@@ -40,15 +40,15 @@ KvVciDevice::~KvVciDevice() {
 
 int KvVciDevice::open() {
     std::lock_guard<std::mutex> lock(deviceMutex_);
-    const int index = deviceIndex();
-    if (index == -1) {
+    if (isClosed()) {
         return ZX_ERR_DEVICE_CLOSED;
     }
+    const ZxIndex index = index_;
     zxLog(ZxLevel::Info, "Opening Device{}", index);
 
     KvVciSocketSettings settings;
     settings.autoReconnect = false;
-    settings.serverIp = KvVciConfigStore::getServerAddress(static_cast<std::uint32_t>(index)).toStdString();
+    settings.serverIp = KvVciConfigStore::getServerAddress(index).toStdString();
     settings.serverPort = kVciServerPort;
     settings.localIp = store_->getDeviceAddress(index).toStdString();
     if (!socketClient_->connectToServer(settings)) {
@@ -67,14 +67,14 @@ int KvVciDevice::open() {
 
 int KvVciDevice::close() {
     std::lock_guard<std::mutex> lock(deviceMutex_);
-    const int index = deviceIndex();
-    if (index == -1) {
+    if (isClosed()) {
         return ZX_ERR_DEVICE_CLOSED;
     }
+    const ZxIndex index = index_;
     zxLog(ZxLevel::Info, "Closing Device{}", index);
     periodSender_->clear();
-    const int canResult = closeCan(-1);
-    const int linResult = closeLin(-1);
+    const int canResult = closeCan(KvVciConfigStore::kAllChannels);
+    const int linResult = closeLin(KvVciConfigStore::kAllChannels);
 
     // Whatever the link dropped over its life is told once, before the link goes.
     socketClient_->reportSummary();
@@ -82,23 +82,23 @@ int KvVciDevice::close() {
 
     store_->setDeviceOpened(index, false);
     zxLog(ZxLevel::Info, "Closed Device{}", index);
-    deviceIndex_.store(-1, std::memory_order_release);
+    closed_.store(true, std::memory_order_release);
     return linResult | canResult;
 }
 
-int KvVciDevice::openCan(int channel) {
+int KvVciDevice::openCan(ZxIndex channel) {
     if (!socketClient_->isConnected()) {
         return ZX_ERR_NOT_CONNECTED;
     }
-    const int index = deviceIndex();
-    if (index == -1) {
+    if (isClosed()) {
         return ZX_ERR_NOT_CONNECTED; // closed by another thread since the check above
     }
-    const std::vector<int> channels = store_->getChannelIndices(index, kVciProtocolIdCan, channel);
+    const ZxIndex index = index_;
+    const std::vector<ZxIndex> channels = store_->getChannelIndices(index, kVciProtocolIdCan, channel);
     if (channels.empty()) {
         return ZX_ERR_UNKNOWN_CHANNEL;
     }
-    for (const int ch : channels) {
+    for (const ZxIndex ch : channels) {
         const auto* stored = dynamic_cast<const KvVciCanChannelConfig*>(
             store_->getChannelConfig(index, kVciProtocolIdCan, ch));
         if (stored == nullptr) {
@@ -129,33 +129,35 @@ int KvVciDevice::openCan(int channel) {
     return ZX_OK;
 }
 
-int KvVciDevice::closeCan(int channel) {
+int KvVciDevice::closeCan(ZxIndex channel) {
     return closeChannels(KvVciFrameType::Can, channel);
 }
 
-int KvVciDevice::closeLin(int channel) {
+int KvVciDevice::closeLin(ZxIndex channel) {
     return closeChannels(KvVciFrameType::Lin, channel);
 }
 
-int KvVciDevice::closeChannels(KvVciFrameType type, int channel) {
+int KvVciDevice::closeChannels(KvVciFrameType type, ZxIndex channel) {
     const bool isCan = type == KvVciFrameType::Can;
     const std::uint32_t protocolId = isCan ? kVciProtocolIdCan : kVciProtocolIdLin;
     const char* family = familyName(type);
-    const int index = deviceIndex();
-    const std::vector<int> channels = store_->getChannelIndices(index, protocolId, channel);
+    const ZxIndex index = index_;
+    // A closed device has no channels left to close.
+    const std::vector<ZxIndex> channels =
+        isClosed() ? std::vector<ZxIndex>() : store_->getChannelIndices(index, protocolId, channel);
     if (channels.empty()) {
         return ZX_ERR_UNKNOWN_CHANNEL;
     }
-    const auto isOpened = [&](int ch) {
+    const auto isOpened = [&](ZxIndex ch) {
         return isCan ? store_->isCanChannelOpened(index, ch) : store_->isLinChannelOpened(index, ch);
     };
-    const auto markClosed = [&](int ch) {
+    const auto markClosed = [&](ZxIndex ch) {
         return isCan ? store_->setCanChannelOpened(index, ch, false)
                      : store_->setLinChannelOpened(index, ch, false);
     };
 
     if (!socketClient_->isConnected()) {
-        for (const int ch : channels) {
+        for (const ZxIndex ch : channels) {
             if (isOpened(ch)) {
                 zxLog(ZxLevel::Info, "The Device{} is not connected and is forced to close {}{}", index,
                       family, ch + 1);
@@ -166,7 +168,7 @@ int KvVciDevice::closeChannels(KvVciFrameType type, int channel) {
     }
 
     int result = ZX_OK;
-    for (const int ch : channels) {
+    for (const ZxIndex ch : channels) {
         const auto wireChannel = static_cast<std::uint8_t>(ch);
         periodSender_->clear(static_cast<std::uint16_t>(protocolId), static_cast<std::uint16_t>(ch));
         if (isOpened(ch)) {
@@ -179,19 +181,18 @@ int KvVciDevice::closeChannels(KvVciFrameType type, int channel) {
             }
             markClosed(ch);
         }
-        const auto bufferChannel = static_cast<std::uint32_t>(ch);
         if (isCan) {
-            channelBuffers_->resetCanBuffer(bufferChannel);
-            channelBuffers_->clearCanIdentifierList(bufferChannel);
+            channelBuffers_->resetCanBuffer(ch);
+            channelBuffers_->clearCanIdentifierList(ch);
         } else {
-            channelBuffers_->resetLinBuffer(bufferChannel);
-            channelBuffers_->clearLinIdentifierList(bufferChannel);
+            channelBuffers_->resetLinBuffer(ch);
+            channelBuffers_->clearLinIdentifierList(ch);
         }
     }
     return result;
 }
 
-int KvVciDevice::setTerminalResistor(int channel, bool enable) {
+int KvVciDevice::setTerminalResistor(ZxIndex channel, bool enable) {
     const auto wireChannel = static_cast<std::uint8_t>(channel);
     if (request(KvVciProtocol::terminalResistorRequest(wireChannel, enable), kVciRequestTimeoutMs) != ZX_OK) {
         zxLog(ZxLevel::Error, "set Device{} CAN{} terminal resistor {} failed", deviceIndex(), channel + 1,

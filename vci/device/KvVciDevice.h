@@ -2,6 +2,7 @@
 // open and close, and the dispatcher that sorts received frames into channel buffers.
 #pragma once
 
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/device/KvVciDeviceBusLoad.h"
 #include "vci/device/KvVciProtocolTypes.h"
@@ -23,7 +24,7 @@ class KvVciConfigStore;
 class KvVciDevice : public QObject {
     Q_OBJECT
 public:
-    explicit KvVciDevice(int deviceIndex, QObject* parent = nullptr);
+    explicit KvVciDevice(ZxIndex deviceIndex, QObject* parent = nullptr);
     ~KvVciDevice() override; // closes first
     KvVciDevice(const KvVciDevice&) = delete;
     KvVciDevice& operator=(const KvVciDevice&) = delete;
@@ -32,17 +33,17 @@ public:
     // ZX_ERR_OPEN_DEVICE.
     int open();
     // Closes every channel and the link; ZX_OK, ZX_ERR_DEVICE_CLOSED or the OR of the
-    // CAN and LIN close results. A closed device stays closed (open gives -101).
+    // CAN and LIN close results. A closed device stays closed (open gives ZX_ERR_DEVICE_CLOSED).
     int close();
-    // channel -1: all. ZX_OK, ZX_ERR_NOT_CONNECTED, ZX_ERR_UNKNOWN_CHANNEL,
+    // channel KvVciConfigStore::kAllChannels: all. ZX_OK, ZX_ERR_NOT_CONNECTED, ZX_ERR_UNKNOWN_CHANNEL,
     // ZX_ERR_OPEN_CAN or ZX_ERR_CANFD_PARAM.
-    int openCan(int channel);
+    int openCan(ZxIndex channel);
     // ZX_OK, ZX_ERR_UNKNOWN_CHANNEL or ZX_ERR_CLOSE_CAN.
-    int closeCan(int channel);
+    int closeCan(ZxIndex channel);
     // ZX_OK, ZX_ERR_UNKNOWN_CHANNEL or ZX_ERR_CLOSE_LIN.
-    int closeLin(int channel);
+    int closeLin(ZxIndex channel);
     // ZX_OK or ZX_ERR_TERMINAL_RESISTOR.
-    int setTerminalResistor(int channel, bool enable);
+    int setTerminalResistor(ZxIndex channel, bool enable);
     // Asks the box for its base time and returns the latest one known (0 until read).
     std::uint64_t readBaseTime();
     // Sends bytes as they are: ZX_OK, ZX_ERR_SEND_REFUSED or ZX_ERR_SEND_FAILED.
@@ -55,7 +56,8 @@ public:
     KvVciDeviceBusLoad& busLoad() { return *busLoad_; }
     KvVciLossCounters& lossCounters() { return socketClient_->lossCounters(); }
     bool isConnected() const { return socketClient_->isConnected(); }
-    int deviceIndex() const { return deviceIndex_.load(std::memory_order_acquire); }
+    // The index it was built with, -1 once closed.
+    int deviceIndex() const { return isClosed() ? -1 : static_cast<int>(index_); }
     std::uint32_t firmwareVersion() const { return firmwareVersion_.load(std::memory_order_acquire); }
     std::uint64_t baseTime() const { return baseTime_.load(std::memory_order_acquire); }
 
@@ -63,17 +65,17 @@ public:
     void onProtocolData(const std::vector<_KvVciProtocolData>& records);
 
 private:
-    int closeChannels(KvVciFrameType type, int channel);
+    bool isClosed() const { return closed_.load(std::memory_order_acquire); }
+    int closeChannels(KvVciFrameType type, ZxIndex channel);
     void dispatchCanData(const _KvVciProtocolData& record);
     void dispatchLinData(const _KvVciProtocolData& record);
     void dispatchReply(const _KvVciProtocolData& record);
 
     KvVciConfigStore* store_;
     std::mutex deviceMutex_; // serialises open and close
-    std::atomic<int> deviceIndex_;
-    // The index the device was built with: its link and buffers stay those of this box
-    // after close has set deviceIndex_ to -1.
-    const int boxIndex_;
+    // Its link and buffers stay those of this box after close; a closed device stays closed.
+    const ZxIndex index_;
+    std::atomic<bool> closed_{false};
     std::unique_ptr<KvVciSocketClient> socketClient_;
     std::unique_ptr<Common::PeriodSender> periodSender_;
     std::unique_ptr<KvVciDeviceBusLoad> busLoad_;

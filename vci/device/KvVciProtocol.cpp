@@ -72,7 +72,7 @@ _KvVciProtocolData KvVciProtocol::applyCanFdParametersRequest(std::uint8_t chann
     return makeRecord(KvVciFrameType::Can, KvVciCommand::CanFdParameter, channel, kVciSubCodeApplyParameters);
 }
 
-std::vector<_KvVciProtocolData> KvVciProtocol::buildCanFdParameterList(int channel,
+std::vector<_KvVciProtocolData> KvVciProtocol::buildCanFdParameterList(ZxIndex channel,
                                                                        const KvVciCanChannelConfig& config) {
     const auto ch = static_cast<std::uint8_t>(channel);
     std::vector<_KvVciProtocolData> list;
@@ -111,7 +111,8 @@ std::vector<std::uint8_t> KvVciProtocol::encodeRequest(const _KvVciProtocolData&
     return frame;
 }
 
-std::vector<std::uint8_t> KvVciProtocol::buildCanTransmitFrame(int channel, const _KvVciCanDataType& record) {
+std::vector<std::uint8_t> KvVciProtocol::buildCanTransmitFrame(ZxIndex channel,
+                                                               const _KvVciCanDataType& record) {
     const std::size_t dataLength = std::min<std::size_t>(record.dataLength, kVciCanMaxDataLength);
     const std::size_t payloadLength = kVciCanHeaderBytes + dataLength;
     std::vector<std::uint8_t> frame(payloadLength + kVciFrameOverhead);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vci/config/KvVciChannelConfig.h"
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 
 #include <cstddef>
@@ -30,7 +31,7 @@ public:
     // The CAN FD set-up of a channel in the order the box expects: parameters 0x01,
     // 0x27, 0x28, 0x26, 0x29, 0x2A, the terminal resistor, apply. For a mode that does
     // not start with "CANFD", parameter 0x01 alone.
-    static std::vector<_KvVciProtocolData> buildCanFdParameterList(int channel,
+    static std::vector<_KvVciProtocolData> buildCanFdParameterList(ZxIndex channel,
                                                                    const KvVciCanChannelConfig& config);
 
     // AA 55, the record's first six bytes, length payload bytes, trailer 00. A length
@@ -42,7 +43,7 @@ public:
 
     // AA 55 01 30 ch 00, u16 length (16 + data length), the record's 16 header bytes,
     // its data bytes, 00. A data length above 64 is sent as 64.
-    static std::vector<std::uint8_t> buildCanTransmitFrame(int channel, const _KvVciCanDataType& record);
+    static std::vector<std::uint8_t> buildCanTransmitFrame(ZxIndex channel, const _KvVciCanDataType& record);
 
     // True when a received record answers the pending request: type, command and
     // channel equal (the sub-code is not compared).

@@ -29,9 +29,9 @@ KvVciDeviceManager::KvVciDeviceManager()
 
 KvVciDeviceManager::~KvVciDeviceManager() = default;
 
-int KvVciDeviceManager::openDevice(std::uint32_t deviceIndex) {
+int KvVciDeviceManager::openDevice(ZxIndex deviceIndex) {
     if (deviceIndex == kAllDevices) {
-        deviceIndex = static_cast<std::uint32_t>(store_.getDefaultDeviceIndex());
+        deviceIndex = store_.getDefaultDeviceIndex();
     }
     {
         std::shared_lock<std::shared_mutex> lock(tableMutex_);
@@ -42,11 +42,12 @@ int KvVciDeviceManager::openDevice(std::uint32_t deviceIndex) {
     }
 
     // Opening talks to the box for up to 500 ms: no table lock meanwhile.
-    auto device = std::make_shared<KvVciDevice>(static_cast<int>(deviceIndex));
+    auto device = std::make_shared<KvVciDevice>(deviceIndex);
     const int result = device->open();
     if (result != ZX_OK) {
         return result;
     }
+    // The time manager takes the index as the common library's int; indices stay below 16.
     timeManager_->registerDevice(static_cast<int>(deviceIndex), device->readBaseTime());
 
     std::shared_ptr<KvVciDevice> replaced;
@@ -64,14 +65,14 @@ int KvVciDeviceManager::openDevice(std::uint32_t deviceIndex) {
     return ZX_OK;
 }
 
-int KvVciDeviceManager::closeDevice(std::int32_t deviceIndex) {
-    if (deviceIndex == -1) {
+int KvVciDeviceManager::closeDevice(ZxIndex deviceIndex) {
+    if (deviceIndex == kAllDevices) {
         deviceIndex = store_.getDefaultDeviceIndex();
     }
     std::shared_ptr<KvVciDevice> device;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);
-        const auto found = devices_.find(static_cast<std::uint32_t>(deviceIndex));
+        const auto found = devices_.find(deviceIndex);
         if (found == devices_.end()) {
             return ZX_ERR_DEVICE_NOT_OPEN;
         }
@@ -129,38 +130,33 @@ int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
     return sharedResult.load();
 }
 
-int KvVciDeviceManager::openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
+int KvVciDeviceManager::openCanChannel(ZxIndex deviceIndex, ZxIndex channel) {
     const std::shared_ptr<KvVciDevice> device = findDevice(deviceIndex);
     if (!device) {
         zxLog(ZxLevel::Error, "Open CAN failed: device {} not found", deviceIndex);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    return device->openCan(static_cast<int>(channel));
+    return device->openCan(channel);
 }
 
-int KvVciDeviceManager::closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel) {
+int KvVciDeviceManager::closeCanChannel(ZxIndex deviceIndex, ZxIndex channel) {
     const std::shared_ptr<KvVciDevice> device = findDevice(deviceIndex);
     if (!device) {
         zxLog(ZxLevel::Error, "Close CAN failed: device {} not found", deviceIndex);
         return ZX_ERR_DEVICE_NOT_OPEN;
     }
-    return device->closeCan(static_cast<int>(channel));
+    return device->closeCan(channel);
 }
 
-std::shared_ptr<KvVciDevice> KvVciDeviceManager::findDevice(std::uint32_t deviceIndex) const {
+std::shared_ptr<KvVciDevice> KvVciDeviceManager::findDevice(ZxIndex deviceIndex) const {
     std::shared_lock<std::shared_mutex> lock(tableMutex_);
     const auto found = devices_.find(deviceIndex);
     return found == devices_.end() ? nullptr : found->second;
 }
 
-std::string KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp) const {
-    return timeManager_->formatTimestamp(deviceIndex, timestamp,
-                                         static_cast<Common::TimestampDisplayMode>(timestampDisplayMode()));
-}
-
-std::size_t KvVciDeviceManager::formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
+std::size_t KvVciDeviceManager::formatTimestamp(ZxIndex deviceIndex, std::uint64_t timestamp, char* out,
                                                 std::size_t capacity) const {
-    return timeManager_->formatTimestamp(deviceIndex, timestamp,
+    return timeManager_->formatTimestamp(static_cast<int>(deviceIndex), timestamp,
                                          static_cast<Common::TimestampDisplayMode>(timestampDisplayMode()),
                                          out, capacity);
 }

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "common/UnifiedTimeManager.h"
+#include "vci/config/ZxIndex.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
-#include <string>
 #include <unordered_map>
 
 class KvVciConfigStore;
@@ -22,7 +22,7 @@ enum class KvVciCloseMode {
 
 class KvVciDeviceManager {
 public:
-    static constexpr std::uint32_t kAllDevices = 0xFFFFFFFFu; // default index in openDevice
+    static constexpr ZxIndex kAllDevices = kZxAllIndices; // the default index in open and close
     static constexpr std::uint32_t kDefaultDisplayMode = 2;
     static constexpr std::uint32_t kDisplayModeCount = 5;
 
@@ -36,32 +36,30 @@ public:
 
     // ZX_OK when the device is open afterwards (also when it was open already), else
     // the device's open code. kAllDevices opens the default index.
-    int openDevice(std::uint32_t deviceIndex);
-    // The device's close code, or ZX_ERR_DEVICE_NOT_OPEN. -1 closes the default index.
-    int closeDevice(std::int32_t deviceIndex);
+    int openDevice(ZxIndex deviceIndex);
+    // The device's close code, or ZX_ERR_DEVICE_NOT_OPEN. kAllDevices closes the default index.
+    int closeDevice(ZxIndex deviceIndex);
     // Closes and deletes every open device: ZX_OK or a failing device's close code.
     // Parallel falls back to the calling thread for a device whose worker cannot start.
     int closeAllDevices(KvVciCloseMode mode = KvVciCloseMode::Parallel);
     // The device's openCan / closeCan code, or ZX_ERR_DEVICE_NOT_OPEN.
-    int openCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
-    int closeCanChannel(std::uint32_t deviceIndex, std::uint32_t channel);
+    int openCanChannel(ZxIndex deviceIndex, ZxIndex channel);
+    int closeCanChannel(ZxIndex deviceIndex, ZxIndex channel);
 
     // Null when not open. What is handed out stays alive while the caller holds it,
     // even when another thread closes the device meanwhile (it is then closed, and its
     // requests fail, but nothing of it is freed under the caller).
-    std::shared_ptr<KvVciDevice> findDevice(std::uint32_t deviceIndex) const;
+    std::shared_ptr<KvVciDevice> findDevice(ZxIndex deviceIndex) const;
 
-    // The frame's time as text in the current display mode.
-    std::string formatTimestamp(int deviceIndex, std::uint64_t timestamp) const;
-    // Allocation-free form: at most capacity - 1 characters and a NUL; returns the
-    // number of characters written.
-    std::size_t formatTimestamp(int deviceIndex, std::uint64_t timestamp, char* out,
+    // The frame's time as text in the current display mode, allocation-free: at most
+    // capacity - 1 characters and a NUL; returns the number of characters written.
+    std::size_t formatTimestamp(ZxIndex deviceIndex, std::uint64_t timestamp, char* out,
                                 std::size_t capacity) const;
     // Modes 0..4 (Common::TimestampDisplayMode); other values are ignored.
     void setTimestampDisplayMode(std::uint32_t mode);
     std::uint32_t timestampDisplayMode() const { return displayMode_.load(std::memory_order_relaxed); }
 
-    bool isDeviceOpen(std::uint32_t deviceIndex) const { return findDevice(deviceIndex) != nullptr; }
+    bool isDeviceOpen(ZxIndex deviceIndex) const { return findDevice(deviceIndex) != nullptr; }
 
 private:
     KvVciConfigStore& store_;
@@ -70,5 +68,5 @@ private:
     // Guards devices_ (the map, not the devices): held only to look up, insert or take
     // out, never while a device talks to its box.
     mutable std::shared_mutex tableMutex_;
-    std::unordered_map<std::uint32_t, std::shared_ptr<KvVciDevice>> devices_;
+    std::unordered_map<ZxIndex, std::shared_ptr<KvVciDevice>> devices_;
 };

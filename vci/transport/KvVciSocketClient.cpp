@@ -2,6 +2,7 @@
 
 #include "api/common/ZxLog.h"
 #include "common/ThreadJoin.h"
+#include "common/Utils.h"
 #include "vci/transport/KvVciFrameScanner.h"
 #include "vci/transport/KvVciHeartbeat.h"
 #include "vci/transport/UdpSocket.h"
@@ -17,9 +18,9 @@ namespace {
 
 constexpr unsigned kHeartbeatCheckMs = 1000;
 constexpr unsigned kHeartbeatIdleMs = 2000; // the box forgets a host silent for longer
-constexpr int kSendBufferKiB = 1024;
-constexpr int kReceiveBufferKiB = 8 * 1024; // room for a burst of several thousand frames
-constexpr int kReceiveTimeoutMs = 30;       // bounds how long the thread misses a stop
+constexpr int kSendBufferBytes = 1024 * 1024;
+constexpr int kReceiveBufferBytes = 8 * 1024 * 1024; // room for a burst of several thousand frames
+constexpr int kReceiveTimeoutMs = 30;                // bounds how long the thread misses a stop
 constexpr std::size_t kReceiveBufferSize = 4096;
 
 enum ReadLoopExit : int {
@@ -53,17 +54,12 @@ std::int64_t steadyNowNs() {
 
 } // namespace
 
-KvVciSocketClient::KvVciSocketClient(int deviceIndex)
+KvVciSocketClient::KvVciSocketClient(ZxIndex deviceIndex)
     : heartbeat_(std::make_unique<Common::HeartbeatManager>(kHeartbeatCheckMs)),
       deviceTag_(std::to_string(deviceIndex)) {
     // The heartbeat keeps its own copy: it may still beat while the library unloads.
     heartbeat_->setCallback([this, payload = kHeartbeatPayload] { sendData(payload); });
-    const int error = UdpSocket::startup();
-    if (error != 0) {
-        zxLog(ZxLevel::Error, "WSAStartup failed with error: {}", error);
-    } else {
-        socketLayerStarted_ = true;
-    }
+    socketLayerStarted_ = UdpSocket::startup();
 }
 
 KvVciSocketClient::~KvVciSocketClient() {
@@ -80,11 +76,14 @@ bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
     serverPort_ = settings.serverPort;
     localIp_ = settings.localIp;
 
-    const Common::SocketHandle socket = openSocket();
-    if (socket == kUdpNoSocket) {
+    std::unique_ptr<UdpSocket> socket = openSocket();
+    if (!socket) {
         return false;
     }
-    socket_.store(socket);
+    {
+        std::unique_lock lock(socketMutex_);
+        socket_ = std::move(socket);
+    }
     running_.store(true);
     receiveBodyDone_.store(false);
     linkEndCode_.store(kExitStopped);
@@ -96,7 +95,7 @@ bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
         // Without a thread nothing reads the socket; leaving it open would only make
         // isConnected() claim a link that receives nothing.
         std::unique_lock lock(socketMutex_);
-        UdpSocket::close(socket_.exchange(kUdpNoSocket));
+        socket_.reset();
         return false;
     }
     heartbeat_->start(kHeartbeatIdleMs);
@@ -104,41 +103,44 @@ bool KvVciSocketClient::connectToServer(const KvVciSocketSettings& settings) {
     return true;
 }
 
-Common::SocketHandle KvVciSocketClient::openSocket() {
-    const Common::SocketHandle socket = UdpSocket::create();
-    if (socket == kUdpNoSocket) {
+std::unique_ptr<UdpSocket> KvVciSocketClient::openSocket() {
+    auto socket = std::make_unique<UdpSocket>();
+    if (!socket->isOpen()) {
         zxLog(ZxLevel::Error, "Failed to create socket. Error: {}", UdpSocket::lastError());
-        return kUdpNoSocket;
+        return nullptr;
     }
     if (!localIp_.empty()) {
-        if (!UdpSocket::bind(socket, localIp_, 0)) {
-            const int error = UdpSocket::lastError();
-            zxLog(ZxLevel::Error, "Failed to bind to local IP: {}. Error: {}", localIp_, error);
-            UdpSocket::close(socket);
-            return kUdpNoSocket;
+        if (!socket->bind(localIp_, 0)) {
+            zxLog(ZxLevel::Error, "Failed to bind to local IP: {}. Error: {}", localIp_,
+                  UdpSocket::lastError());
+            return nullptr;
         }
         zxLog(ZxLevel::Info, "Bind to local IP: {}", localIp_);
     }
-    if (Common::Utils::setSocketSendBufferSize(socket, kSendBufferKiB) == 0) {
+    if (!socket->setSendBufferBytes(kSendBufferBytes)) {
         zxLog(ZxLevel::Warning, "Failed to set UDP send buffer sizes, using system default");
     }
-    if (Common::Utils::setSocketReceiveBufferSize(socket, kReceiveBufferKiB) == 0) {
+    if (!socket->setReceiveBufferBytes(kReceiveBufferBytes)) {
         zxLog(ZxLevel::Warning, "Failed to set UDP receive buffer size, using system default");
     }
-    const int granted = UdpSocket::grantedReceiveBufferBytes(socket);
-    if (granted >= 0 && granted < kReceiveBufferKiB * 1024) {
+    const int granted = socket->grantedReceiveBufferBytes();
+    if (granted >= 0 && granted < kReceiveBufferBytes) {
         // A burst longer than this is dropped by the system (and counted).
         zxLog(ZxLevel::Warning, "UDP receive buffer is {} bytes instead of the {} asked for; {} limits it",
-              granted, kReceiveBufferKiB * 1024, UdpSocket::receiveBufferLimitSetting());
+              granted, kReceiveBufferBytes, UdpSocket::receiveBufferLimitSetting());
     }
-    UdpSocket::enableDropCounter(socket);
-    zxLog(ZxLevel::Info, "Current network card send and receive buffer: {}/{}",
-          Common::Utils::getSocketSendBufferSize(socket), Common::Utils::getSocketReceiveBufferSize(socket));
-    if (!UdpSocket::connect(socket, serverIp_, serverPort_)) {
-        const int error = UdpSocket::lastError();
-        zxLog(ZxLevel::Error, "Failed to connect to server IP: {}. Error: {}", serverIp_, error);
-        UdpSocket::close(socket);
-        return kUdpNoSocket;
+    socket->enableDropCounter();
+    zxLog(ZxLevel::Info, "Current network card send and receive buffer: {}/{}", socket->sendBufferBytes(),
+          socket->receiveBufferBytes());
+    if (!socket->connect(serverIp_, serverPort_)) {
+        zxLog(ZxLevel::Error, "Failed to connect to server IP: {}. Error: {}", serverIp_,
+              UdpSocket::lastError());
+        return nullptr;
+    }
+    // Bounds how long the receive thread misses a stop; without it a stop would have
+    // to rely on the shutdown alone.
+    if (!socket->setReceiveTimeout(kReceiveTimeoutMs)) {
+        zxLog(ZxLevel::Warning, "Failed to set receive timeout.");
     }
     return socket;
 }
@@ -155,9 +157,8 @@ void KvVciSocketClient::disconnectFromServer() {
     heartbeat_->stop();
     {
         std::shared_lock lock(socketMutex_);
-        const Common::SocketHandle socket = socket_.load();
-        if (socket != kUdpNoSocket) {
-            UdpSocket::shutdown(socket);
+        if (socket_) {
+            socket_->shutdown();
         }
     }
     // The descriptor is closed only after the thread is gone, so it never reads a
@@ -170,11 +171,8 @@ void KvVciSocketClient::closeSocket() {
     bool closed = false;
     {
         std::unique_lock lock(socketMutex_);
-        Common::SocketHandle socket = socket_.load();
-        if (socket != kUdpNoSocket && socket_.compare_exchange_strong(socket, kUdpNoSocket)) {
-            UdpSocket::close(socket);
-            closed = true;
-        }
+        closed = socket_ != nullptr;
+        socket_.reset();
     }
     if (closed) {
         zxLog(ZxLevel::Info, "Disconnected from server: {}", serverIp_);
@@ -182,27 +180,19 @@ void KvVciSocketClient::closeSocket() {
 }
 
 int KvVciSocketClient::sendData(const std::vector<std::uint8_t>& bytes) {
-    return sendBytes(bytes.data(), bytes.size());
-}
-
-int KvVciSocketClient::sendData(const QByteArray& bytes) {
-    return sendBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                     static_cast<std::size_t>(bytes.size()));
-}
-
-int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
+    const std::uint8_t* data = bytes.data();
+    const std::size_t length = bytes.size();
     int error = 0;
     {
         std::shared_lock lock(socketMutex_);
-        const Common::SocketHandle socket = socket_.load();
-        if (length == 0 || socket == kUdpNoSocket) {
+        if (length == 0 || !socket_) {
             error = ZX_ERR_SEND_REFUSED;
-        } else if (UdpSocket::send(socket, data, length) < 0) {
+        } else if (socket_->send(data, length) < 0) {
             error = UdpSocket::lastError();
             // A "port unreachable" of an earlier datagram (the box restarted) is
             // reported by whichever call comes next and this datagram was not sent:
             // the error is spent, so the send is tried once more.
-            if (!UdpSocket::socketIsGone(error) && UdpSocket::send(socket, data, length) >= 0) {
+            if (!UdpSocket::socketIsGone(error) && socket_->send(data, length) >= 0) {
                 error = 0;
             }
         }
@@ -224,7 +214,8 @@ int KvVciSocketClient::sendBytes(const std::uint8_t* data, std::size_t length) {
 }
 
 bool KvVciSocketClient::isConnected() const {
-    return socket_.load() != kUdpNoSocket && linkEndCode_.load() == kExitStopped;
+    std::shared_lock lock(socketMutex_);
+    return socket_ != nullptr && linkEndCode_.load() == kExitStopped;
 }
 
 void KvVciSocketClient::reportSummary() const {
@@ -239,8 +230,11 @@ void KvVciSocketClient::reportSummary() const {
 void KvVciSocketClient::setDataCallback(DataCallback callback) {
     // The receive thread calls the callback without a lock, so it may change only
     // while no thread exists (a finished thread stays until the next disconnect).
-    if (socket_.load() != kUdpNoSocket || receiveThread_.joinable()) {
-        return;
+    {
+        std::shared_lock lock(socketMutex_);
+        if (socket_ || receiveThread_.joinable()) {
+            return;
+        }
     }
     dataCallback_ = std::move(callback);
 }
@@ -273,12 +267,50 @@ void KvVciSocketClient::noteReceiveError(int error) {
     }
 }
 
+bool KvVciSocketClient::reopenSocket() {
+    closeSocket();
+    std::unique_ptr<UdpSocket> fresh = openSocket();
+    if (!fresh) {
+        zxLog(ZxLevel::Error, "Failed to reconnect to server: {}", serverIp_);
+        return false;
+    }
+    {
+        std::unique_lock lock(socketMutex_);
+        socket_ = std::move(fresh);
+    }
+    zxLog(ZxLevel::Info, "Reconnected to server: {}", serverIp_);
+    return true;
+}
+
+bool KvVciSocketClient::recoverFromReceiveError(int error, KvVciFrameScanner& scanner,
+                                                std::uint32_t& kernelDropsSeen, int& exitCode) {
+    if (UdpSocket::isTimeOut(error) || !running_.load()) {
+        lossCounters_.reportIfDue(deviceTag_);
+        return true;
+    }
+    // Whatever caused the error, the stream has a gap: a half frame carried over must
+    // not be completed by bytes of another frame.
+    scanner.discardCarried();
+    if (!UdpSocket::socketIsGone(error)) {
+        noteReceiveError(error);
+        return true;
+    }
+    zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
+    if (!autoReconnect_.load()) {
+        exitCode = kExitReadError;
+        return false;
+    }
+    if (!reopenSocket()) {
+        exitCode = kExitReconnectFailed;
+        return false;
+    }
+    kernelDropsSeen = 0; // the system counts per socket, from 0
+    return true;
+}
+
 int KvVciSocketClient::receiveUntilStopped() {
     const std::string threadId = Common::Utils::getThreadIdString();
     zxLog(ZxLevel::Info, "Start read message thread {}", threadId);
-    if (Common::Utils::setReceiveTimeout(socket_.load(), kReceiveTimeoutMs) != 0) {
-        zxLog(ZxLevel::Warning, "Failed to set receive timeout.");
-    }
 
     std::array<std::uint8_t, kReceiveBufferSize> receiveBuffer;
     KvVciFrameScanner scanner(deviceTag_, lossCounters_);
@@ -286,47 +318,20 @@ int KvVciSocketClient::receiveUntilStopped() {
     int exitCode = kExitStopped;
 
     while (running_.load()) {
-        const Common::SocketHandle socket = socket_.load();
-        if (socket == kUdpNoSocket) {
+        // Only this thread replaces or closes the socket while it runs.
+        UdpSocket* const socket = socket_.get();
+        if (socket == nullptr) {
             exitCode = kExitStopped;
             break;
         }
         std::uint32_t kernelDrops = kernelDropsSeen;
         bool truncated = false;
         const long received =
-            UdpSocket::receive(socket, receiveBuffer.data(), receiveBuffer.size(), kernelDrops, truncated);
+            socket->receive(receiveBuffer.data(), receiveBuffer.size(), kernelDrops, truncated);
         if (received < 0) {
-            const int error = UdpSocket::lastError();
-            if (error == kUdpErrorTimedOut || error == kUdpErrorTryAgain || !running_.load()) {
-                lossCounters_.reportIfDue(deviceTag_);
-                continue;
-            }
-            // Whatever caused the error, the stream has a gap: a half frame carried
-            // over must not be completed by bytes of another frame.
-            scanner.discardCarried();
-            if (!UdpSocket::socketIsGone(error)) {
-                noteReceiveError(error);
-                continue;
-            }
-            zxLog(ZxLevel::Error, "Failed to read data. Error: {}", error);
-            if (!autoReconnect_.load()) {
-                exitCode = kExitReadError;
+            if (!recoverFromReceiveError(UdpSocket::lastError(), scanner, kernelDropsSeen, exitCode)) {
                 break;
             }
-            closeSocket();
-            const Common::SocketHandle fresh = openSocket();
-            if (fresh == kUdpNoSocket) {
-                zxLog(ZxLevel::Error, "Failed to reconnect to server: {}", serverIp_);
-                exitCode = kExitReconnectFailed;
-                break;
-            }
-            // Without the time-out a stop would have to rely on the shutdown alone.
-            if (Common::Utils::setReceiveTimeout(fresh, kReceiveTimeoutMs) != 0) {
-                zxLog(ZxLevel::Warning, "Failed to set receive timeout.");
-            }
-            socket_.store(fresh);
-            kernelDropsSeen = 0;
-            zxLog(ZxLevel::Info, "Reconnected to server: {}", serverIp_);
             continue;
         }
         if (received == 0) {

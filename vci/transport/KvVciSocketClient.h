@@ -4,11 +4,9 @@
 #pragma once
 
 #include "common/HeartbeatManager.h"
-#include "common/Utils.h"
+#include "vci/config/ZxIndex.h"
 #include "vci/device/KvVciProtocolTypes.h"
 #include "vci/transport/KvVciLossCounters.h"
-
-#include <QByteArray>
 
 #include <atomic>
 #include <cstdint>
@@ -26,20 +24,22 @@ struct KvVciSocketSettings {
     std::string localIp; // empty: no bind
 };
 
+class KvVciFrameScanner;
+class UdpSocket;
+
 class KvVciSocketClient {
 public:
     using DataCallback = std::function<void(const std::vector<_KvVciProtocolData>&)>;
 
-    explicit KvVciSocketClient(int deviceIndex);
+    explicit KvVciSocketClient(ZxIndex deviceIndex);
     ~KvVciSocketClient();
     KvVciSocketClient(const KvVciSocketClient&) = delete;
     KvVciSocketClient& operator=(const KvVciSocketClient&) = delete;
 
     bool connectToServer(const KvVciSocketSettings& settings);
     void disconnectFromServer();
-    // 0, -103 (empty data or no socket) or -411 (send failed).
+    // ZX_OK, ZX_ERR_SEND_REFUSED (empty data or no socket) or ZX_ERR_SEND_FAILED.
     int sendData(const std::vector<std::uint8_t>& bytes);
-    int sendData(const QByteArray& bytes);
     // True while the socket is open and the receive thread still reads it; false once
     // the thread ended on its own (the socket is then unusable or the box closed it).
     bool isConnected() const;
@@ -55,26 +55,33 @@ public:
     const std::string& deviceTag() const { return deviceTag_; }
 
 private:
-    // Creates, binds, sizes and connects a socket from the stored settings;
-    // kUdpNoSocket on failure (logged).
-    Common::SocketHandle openSocket();
+    // Creates, binds, sizes and connects a socket from the stored settings; null on
+    // failure (logged).
+    std::unique_ptr<UdpSocket> openSocket();
     // Closes the current socket exactly once, whoever calls it first.
     void closeSocket();
-    int sendBytes(const std::uint8_t* data, std::size_t length);
     void readLoop();
     int receiveUntilStopped();
+    // After a failed receive: true to go on (a time-out, an error of one datagram, or a
+    // socket reopened in place of one that became unusable), false with exitCode set
+    // when receiving ends.
+    bool recoverFromReceiveError(int error, KvVciFrameScanner& scanner, std::uint32_t& kernelDropsSeen,
+                                 int& exitCode);
+    // Replaces a socket that became unusable by a fresh one; false when none opens.
+    bool reopenSocket();
     // Counts a failed receive that leaves the socket usable; logs at most once a second.
     void noteReceiveError(int error);
 
     std::unique_ptr<Common::HeartbeatManager> heartbeat_;
     std::string deviceTag_;
     std::atomic<bool> running_{false};
-    std::atomic<Common::SocketHandle> socket_{-1};
-    // Guards the lifetime of the descriptor in socket_: it is used under a shared lock
-    // (send, shutdown) and closed only under the exclusive lock, so no call ever meets
-    // a descriptor number the system has handed out again. The receive thread reads
-    // without it: it is the only one that closes while it runs.
-    std::shared_mutex socketMutex_;
+    // Guards socket_ (the pointer and the socket's lifetime): it is used under a shared
+    // lock (send, shutdown, isConnected) and replaced or closed only under the exclusive
+    // lock, so no call ever meets a descriptor number the system has handed out again.
+    // The receive thread reads it without the lock: while it runs it is the only one
+    // that replaces or closes it.
+    mutable std::shared_mutex socketMutex_;
+    std::unique_ptr<UdpSocket> socket_;
     std::atomic<bool> autoReconnect_{false};
     std::string serverIp_;
     std::uint16_t serverPort_ = 0;

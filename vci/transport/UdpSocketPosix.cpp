@@ -5,13 +5,13 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
-int toFd(Common::SocketHandle socket) {
-    return static_cast<int>(socket);
-}
+constexpr int kMillisPerSecond = 1000;
+constexpr int kMicrosPerMilli = 1000;
 
 sockaddr_in makeAddress(std::uint16_t port) {
     sockaddr_in address;
@@ -21,48 +21,109 @@ sockaddr_in makeAddress(std::uint16_t port) {
     return address;
 }
 
+bool setIntOption(int fd, int name, int value) {
+    return ::setsockopt(fd, SOL_SOCKET, name, &value, sizeof(value)) == 0;
+}
+
+int intOption(int fd, int name) {
+    int value = 0;
+    socklen_t length = sizeof(value);
+    if (::getsockopt(fd, SOL_SOCKET, name, &value, &length) != 0) {
+        return -1;
+    }
+    return value;
+}
+
 } // namespace
 
-int UdpSocket::startup() {
-    return 0;
+bool UdpSocket::startup() {
+    return true;
 }
 
 void UdpSocket::cleanup() {}
 
-Common::SocketHandle UdpSocket::create() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    return fd < 0 ? kUdpNoSocket : fd;
+UdpSocket::UdpSocket() : handle_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+
+UdpSocket::~UdpSocket() {
+    if (isOpen()) {
+        ::close(static_cast<int>(handle_));
+    }
 }
 
-bool UdpSocket::bind(Common::SocketHandle socket, const std::string& ip, std::uint16_t port) {
+bool UdpSocket::isOpen() const {
+    return handle_ >= 0;
+}
+
+bool UdpSocket::bind(const std::string& ip, std::uint16_t port) {
     sockaddr_in address = makeAddress(port);
     if (inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
         address.sin_addr.s_addr = htonl(INADDR_ANY);
     }
-    return ::bind(toFd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    return ::bind(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+           0;
 }
 
-bool UdpSocket::connect(Common::SocketHandle socket, const std::string& ip, std::uint16_t port) {
+bool UdpSocket::connect(const std::string& ip, std::uint16_t port) {
     sockaddr_in address = makeAddress(port);
     if (inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
         errno = EADDRNOTAVAIL;
         return false;
     }
-    return ::connect(toFd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    return ::connect(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&address),
+                     sizeof(address)) == 0;
 }
 
-bool UdpSocket::enableDropCounter(Common::SocketHandle socket) {
-    const int on = 1;
-    return ::setsockopt(toFd(socket), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof(on)) == 0;
+bool UdpSocket::enableDropCounter() {
+    return setIntOption(static_cast<int>(handle_), SO_RXQ_OVFL, 1);
 }
 
-long UdpSocket::send(Common::SocketHandle socket, const void* data, std::size_t length) {
-    const ssize_t sent = ::send(toFd(socket), data, length, MSG_NOSIGNAL);
+bool UdpSocket::setReceiveTimeout(int timeoutMs) {
+    if (timeoutMs < 0) {
+        return false;
+    }
+    timeval timeout{};
+    timeout.tv_sec = timeoutMs / kMillisPerSecond;
+    timeout.tv_usec = (timeoutMs % kMillisPerSecond) * kMicrosPerMilli;
+    return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) == 0;
+}
+
+bool UdpSocket::setSendBufferBytes(int bytes) {
+    return bytes > 0 && setIntOption(static_cast<int>(handle_), SO_SNDBUF, bytes);
+}
+
+bool UdpSocket::setReceiveBufferBytes(int bytes) {
+    if (bytes <= 0) {
+        return false;
+    }
+    // Forcing needs administrator rights; without them the system caps the size at its maximum.
+    return setIntOption(static_cast<int>(handle_), SO_RCVBUFFORCE, bytes) ||
+           setIntOption(static_cast<int>(handle_), SO_RCVBUF, bytes);
+}
+
+int UdpSocket::sendBufferBytes() const {
+    return intOption(static_cast<int>(handle_), SO_SNDBUF);
+}
+
+int UdpSocket::receiveBufferBytes() const {
+    return intOption(static_cast<int>(handle_), SO_RCVBUF);
+}
+
+int UdpSocket::grantedReceiveBufferBytes() const {
+    const int bytes = receiveBufferBytes();
+    // Linux reports twice the size asked for: the other half is its bookkeeping.
+    return bytes < 0 ? -1 : bytes / 2;
+}
+
+const char* UdpSocket::receiveBufferLimitSetting() {
+    return "net.core.rmem_max";
+}
+
+long UdpSocket::send(const void* data, std::size_t length) {
+    const ssize_t sent = ::send(static_cast<int>(handle_), data, length, MSG_NOSIGNAL);
     return sent < 0 ? -1 : static_cast<long>(sent);
 }
 
-long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t capacity,
-                        std::uint32_t& droppedTotal, bool& truncated) {
+long UdpSocket::receive(void* buffer, std::size_t capacity, std::uint32_t& droppedTotal, bool& truncated) {
     sockaddr_in sender;
     iovec part{buffer, capacity};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
@@ -75,7 +136,7 @@ long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t c
     message.msg_control = control;
     message.msg_controllen = sizeof(control);
 
-    const ssize_t received = ::recvmsg(toFd(socket), &message, 0);
+    const ssize_t received = ::recvmsg(static_cast<int>(handle_), &message, 0);
     if (received < 0) {
         return -1;
     }
@@ -89,6 +150,23 @@ long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t c
     return static_cast<long>(received);
 }
 
+void UdpSocket::shutdown() {
+    ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
+}
+
+int UdpSocket::lastError() {
+    return errno;
+}
+
+void UdpSocket::setLastError(int code) {
+    errno = code;
+}
+
+bool UdpSocket::isTimeOut(int error) {
+    // SO_RCVTIMEO ends a blocked receive with EAGAIN; a signal may interrupt it too.
+    return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == EINTR;
+}
+
 bool UdpSocket::socketIsGone(int error) {
     switch (error) {
     case EBADF:
@@ -100,39 +178,4 @@ bool UdpSocket::socketIsGone(int error) {
     default:
         return false;
     }
-}
-
-int UdpSocket::grantedReceiveBufferBytes(Common::SocketHandle socket) {
-    int bytes = 0;
-    socklen_t length = sizeof(bytes);
-    if (::getsockopt(toFd(socket), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) {
-        return -1;
-    }
-    // Linux reports twice the size asked for: the other half is its bookkeeping.
-    return bytes / 2;
-}
-
-const char* UdpSocket::receiveBufferLimitSetting() {
-    return "net.core.rmem_max";
-}
-
-void UdpSocket::shutdown(Common::SocketHandle socket) {
-    ::shutdown(toFd(socket), SHUT_RDWR);
-}
-
-void UdpSocket::close(Common::SocketHandle socket) {
-    ::close(toFd(socket));
-}
-
-int UdpSocket::lastError() {
-    const int error = errno;
-    // SO_RCVTIMEO ends a blocked receive with EAGAIN; a signal may interrupt it too.
-    if (error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == EINTR) {
-        return kUdpErrorTimedOut;
-    }
-    return error;
-}
-
-void UdpSocket::setLastError(int code) {
-    errno = code;
 }

@@ -6,14 +6,17 @@
 
 #include "vci/transport/UdpSocket.h"
 
+#include "api/common/ZxLog.h"
 #include "common/ThreadJoin.h"
 
 #include <cstring>
 
 namespace {
 
-SOCKET toSocket(Common::SocketHandle socket) {
-    return static_cast<SOCKET>(socket);
+constexpr std::intptr_t kNoSocket = -1;
+
+SOCKET toSocket(std::intptr_t handle) {
+    return static_cast<SOCKET>(handle);
 }
 
 sockaddr_in makeAddress(std::uint16_t port) {
@@ -24,11 +27,35 @@ sockaddr_in makeAddress(std::uint16_t port) {
     return address;
 }
 
+bool setIntOption(std::intptr_t handle, int name, int value) {
+    return ::setsockopt(toSocket(handle), SOL_SOCKET, name, reinterpret_cast<const char*>(&value),
+                        sizeof(value)) == 0;
+}
+
+int intOption(std::intptr_t handle, int name) {
+    int value = 0;
+    int length = sizeof(value);
+    if (::getsockopt(toSocket(handle), SOL_SOCKET, name, reinterpret_cast<char*>(&value), &length) != 0) {
+        return -1;
+    }
+    return value;
+}
+
+std::intptr_t createSocket() {
+    const SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+    return handle == INVALID_SOCKET ? kNoSocket : static_cast<std::intptr_t>(handle);
+}
+
 } // namespace
 
-int UdpSocket::startup() {
+bool UdpSocket::startup() {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data);
+    const int error = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error != 0) {
+        zxLog(ZxLevel::Error, "WSAStartup failed with error: {}", error);
+        return false;
+    }
+    return true;
 }
 
 void UdpSocket::cleanup() {
@@ -40,42 +67,83 @@ void UdpSocket::cleanup() {
     WSACleanup();
 }
 
-Common::SocketHandle UdpSocket::create() {
-    const SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
-    return handle == INVALID_SOCKET ? kUdpNoSocket : static_cast<Common::SocketHandle>(handle);
+UdpSocket::UdpSocket() : handle_(createSocket()) {}
+
+UdpSocket::~UdpSocket() {
+    if (isOpen()) {
+        ::closesocket(toSocket(handle_));
+    }
 }
 
-bool UdpSocket::bind(Common::SocketHandle socket, const std::string& ip, std::uint16_t port) {
+bool UdpSocket::isOpen() const {
+    return handle_ != kNoSocket;
+}
+
+bool UdpSocket::bind(const std::string& ip, std::uint16_t port) {
     sockaddr_in address = makeAddress(port);
     if (inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
         address.sin_addr.s_addr = htonl(INADDR_ANY);
     }
-    return ::bind(toSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    return ::bind(toSocket(handle_), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-bool UdpSocket::connect(Common::SocketHandle socket, const std::string& ip, std::uint16_t port) {
+bool UdpSocket::connect(const std::string& ip, std::uint16_t port) {
     sockaddr_in address = makeAddress(port);
     if (inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
         WSASetLastError(WSAEADDRNOTAVAIL);
         return false;
     }
-    return ::connect(toSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    return ::connect(toSocket(handle_), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-bool UdpSocket::enableDropCounter(Common::SocketHandle) {
+bool UdpSocket::enableDropCounter() {
     return false;
 }
 
-long UdpSocket::send(Common::SocketHandle socket, const void* data, std::size_t length) {
-    const int sent = ::send(toSocket(socket), static_cast<const char*>(data), static_cast<int>(length), 0);
+bool UdpSocket::setReceiveTimeout(int timeoutMs) {
+    if (timeoutMs < 0) {
+        return false;
+    }
+    // Winsock takes the time-out as a DWORD of milliseconds, not a timeval.
+    const DWORD timeout = static_cast<DWORD>(timeoutMs);
+    return ::setsockopt(toSocket(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                        sizeof(timeout)) == 0;
+}
+
+bool UdpSocket::setSendBufferBytes(int bytes) {
+    return bytes > 0 && setIntOption(handle_, SO_SNDBUF, bytes);
+}
+
+bool UdpSocket::setReceiveBufferBytes(int bytes) {
+    // Winsock has no system maximum to force past.
+    return bytes > 0 && setIntOption(handle_, SO_RCVBUF, bytes);
+}
+
+int UdpSocket::sendBufferBytes() const {
+    return intOption(handle_, SO_SNDBUF);
+}
+
+int UdpSocket::receiveBufferBytes() const {
+    return intOption(handle_, SO_RCVBUF);
+}
+
+int UdpSocket::grantedReceiveBufferBytes() const {
+    return receiveBufferBytes();
+}
+
+const char* UdpSocket::receiveBufferLimitSetting() {
+    return "";
+}
+
+long UdpSocket::send(const void* data, std::size_t length) {
+    const int sent = ::send(toSocket(handle_), static_cast<const char*>(data), static_cast<int>(length), 0);
     return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
 }
 
-long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t capacity, std::uint32_t&,
-                        bool& truncated) {
+long UdpSocket::receive(void* buffer, std::size_t capacity, std::uint32_t&, bool& truncated) {
     sockaddr_in sender;
     int senderLength = sizeof(sender);
-    const int received = ::recvfrom(toSocket(socket), static_cast<char*>(buffer), static_cast<int>(capacity),
+    const int received = ::recvfrom(toSocket(handle_), static_cast<char*>(buffer), static_cast<int>(capacity),
                                     0, reinterpret_cast<sockaddr*>(&sender), &senderLength);
     truncated = false;
     if (received == SOCKET_ERROR) {
@@ -87,6 +155,22 @@ long UdpSocket::receive(Common::SocketHandle socket, void* buffer, std::size_t c
         return -1;
     }
     return static_cast<long>(received);
+}
+
+void UdpSocket::shutdown() {
+    ::shutdown(toSocket(handle_), SD_BOTH);
+}
+
+int UdpSocket::lastError() {
+    return WSAGetLastError();
+}
+
+void UdpSocket::setLastError(int code) {
+    WSASetLastError(code);
+}
+
+bool UdpSocket::isTimeOut(int error) {
+    return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK;
 }
 
 bool UdpSocket::socketIsGone(int error) {
@@ -103,34 +187,4 @@ bool UdpSocket::socketIsGone(int error) {
     default:
         return false;
     }
-}
-
-int UdpSocket::grantedReceiveBufferBytes(Common::SocketHandle socket) {
-    int bytes = 0;
-    int length = sizeof(bytes);
-    if (::getsockopt(toSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length) !=
-        0) {
-        return -1;
-    }
-    return bytes;
-}
-
-const char* UdpSocket::receiveBufferLimitSetting() {
-    return "";
-}
-
-void UdpSocket::shutdown(Common::SocketHandle socket) {
-    ::shutdown(toSocket(socket), SD_BOTH);
-}
-
-void UdpSocket::close(Common::SocketHandle socket) {
-    ::closesocket(toSocket(socket));
-}
-
-int UdpSocket::lastError() {
-    return WSAGetLastError();
-}
-
-void UdpSocket::setLastError(int code) {
-    WSASetLastError(code);
 }
