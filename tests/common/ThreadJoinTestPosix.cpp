@@ -19,8 +19,7 @@ namespace {
 
 // Holds a thread in its exit, after its body has returned, the way the loader lock
 // holds a Windows thread during an unload. Static: a let-go thread outlives the case.
-std::atomic<bool> exitReleased{false};
-std::atomic<bool> exitFinished{false};
+std::atomic<bool> exitReleased{false}, exitFinished{false};
 
 struct ExitHolder {
     ~ExitHolder() {
@@ -32,25 +31,21 @@ struct ExitHolder {
 
 class ThreadJoinTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        exitReleased.store(false);
-        exitFinished.store(false);
-    }
+    void SetUp() override { exitReleased = exitFinished = false; }
     void TearDown() override {
         Common::setUnloadingUnderLoaderLock(false);
-        exitReleased.store(true);
-        // the held thread must be gone before the next case resets the flags
-        EXPECT_TRUE(pollUntil(5s, [] { return exitFinished.load(); }));
-        finishBody_.store(true);
+        finishBody_ = exitReleased = true;
         if (helper_.joinable()) {
             helper_.join();
         }
+        // the held thread must be gone before the next case resets the flags
+        EXPECT_TRUE(pollUntil(5s, [this] { return exitFinished && bodyDone_; }));
     }
 
-    // The thread ends its body once finishBody_ is set and then waits in its exit. The
+    // The thread's body returns once finishBody_ is set, then it waits in its exit. The
     // helper runs beside it (started first: on Windows the held exit holds the loader lock).
     std::thread startHeldThread(bool finishAtOnce, std::function<void()> helper = {}) {
-        finishBody_.store(finishAtOnce);
+        finishBody_ = finishAtOnce;
         if (helper) {
             helper_ = std::thread(std::move(helper));
         }
@@ -63,8 +58,7 @@ protected:
         });
     }
 
-    std::atomic<bool> bodyDone_{false};
-    std::atomic<bool> finishBody_{false};
+    std::atomic<bool> bodyDone_{false}, finishBody_{false}, joined_{false};
     std::thread helper_;
 };
 
@@ -72,38 +66,28 @@ TEST_F(ThreadJoinTest, NormallyJoinsTheWholeThreadIncludingItsExit) {
     std::thread thread = startHeldThread(true, [this] {
         pollUntil(5s, [this] { return bodyDone_.load(); });
         std::this_thread::sleep_for(20ms);
-        exitReleased.store(true);
+        exitReleased = true;
     });
     Common::joinThread(thread, bodyDone_);
     EXPECT_TRUE(exitFinished.load()); // the exit had ended before the join returned
     EXPECT_FALSE(thread.joinable());
 }
 
-TEST_F(ThreadJoinTest, WhileUnloadingLetsGoOfAThreadWhoseBodyReturnedWithoutWaitingForItsExit) {
-    // A join that waited for the exit would be released after 5 s and fail the case.
-    std::atomic<bool> joined{false};
-    std::thread thread = startHeldThread(true, [&joined] {
-        if (!pollUntil(5s, [&joined] { return joined.load(); })) {
-            exitReleased.store(true);
+// The join waits for the body, then lets go without waiting for the exit (a join that
+// waited for the exit would be released after 5 s and fail the case).
+TEST_F(ThreadJoinTest, WhileUnloadingWaitsForTheBodyButNotForTheExit) {
+    std::thread thread = startHeldThread(false, [this] {
+        std::this_thread::sleep_for(30ms);
+        finishBody_ = true;
+        if (!pollUntil(5s, [this] { return joined_.load(); })) {
+            exitReleased = true;
         }
     });
     Common::setUnloadingUnderLoaderLock(true);
     Common::joinThread(thread, bodyDone_);
-    joined.store(true);
+    joined_ = true;
     EXPECT_TRUE(bodyDone_.load());
     EXPECT_FALSE(exitFinished.load()) << "joinThread waited for the thread's exit";
-    EXPECT_FALSE(thread.joinable());
-    helper_.join(); // joined is a local
-}
-
-TEST_F(ThreadJoinTest, WhileUnloadingWaitsUntilTheBodyHasReturned) {
-    std::thread thread = startHeldThread(false, [this] {
-        std::this_thread::sleep_for(30ms);
-        finishBody_.store(true);
-    });
-    Common::setUnloadingUnderLoaderLock(true);
-    Common::joinThread(thread, bodyDone_);
-    EXPECT_TRUE(bodyDone_.load()); // let go only after the body's last act
     EXPECT_FALSE(thread.joinable());
 }
 
@@ -113,9 +97,6 @@ TEST_F(ThreadJoinTest, WhenTheProcessExitsLetsGoAtOnceEvenOfARunningBody) {
     Common::joinThread(thread, bodyDone_);
     EXPECT_FALSE(thread.joinable());
     EXPECT_FALSE(bodyDone_.load());
-    finishBody_.store(true);
-    // the let-go body uses this fixture: it must have left before the case ends
-    ASSERT_TRUE(pollUntil(5s, [this] { return bodyDone_.load(); }));
 }
 
 // The crash path may stop the very thread it runs on (a writer that faulted): that
@@ -129,12 +110,12 @@ TEST(ThreadJoinOfItself, AThreadStoppingItselfIsLetGo) {
         try {
             Common::joinThread(thread, bodyDone);
         } catch (...) {
-            threw.store(true);
+            threw = true;
         }
-        stillJoinable.store(thread.joinable());
-        finished.store(true);
+        stillJoinable = thread.joinable();
+        finished = true;
     });
-    assigned.store(true);
+    assigned = true;
     ASSERT_TRUE(pollUntil(5s, [&] { return finished.load(); }));
     EXPECT_FALSE(threw.load());
     EXPECT_FALSE(stillJoinable.load());
