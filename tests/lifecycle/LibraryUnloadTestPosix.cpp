@@ -104,12 +104,15 @@ protected:
     zxtest::TempDir dir_;
 };
 
+// A null log path is refused without harm; a close before an open is harmless.
 TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
     ASSERT_FALSE(libraryIsMapped());
     for (const char* name : {"first.log", "second.log"}) {
         LoadedLibrary library;
         ASSERT_TRUE(library.loaded()) << dlerror();
         ASSERT_TRUE(libraryIsMapped());
+        EXPECT_EQ(library.closeLog(), ZX_OK);
+        EXPECT_EQ(library.openLog(nullptr, 1), ZX_ERR_LOG_START);
         ASSERT_EQ(library.openLog((dir_ / name).string().c_str(), 0), ZX_OK);
         library.unload();
         EXPECT_FALSE(libraryIsMapped()) << "dlclose left the shared object mapped";
@@ -124,66 +127,47 @@ TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
     }
 }
 
-TEST_F(LibraryUnloadTest, NullLogPathGivesMinusOneAndCloseBeforeOpenIsHarmless) {
-    LoadedLibrary library;
-    ASSERT_TRUE(library.loaded()) << dlerror();
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-    EXPECT_EQ(library.openLog(nullptr, 1), ZX_ERR_LOG_START);
-    // The library is unharmed: a good path still opens the log.
-    EXPECT_EQ(library.openLog((dir_ / "good.log").string().c_str(), 1), ZX_OK);
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-}
-
-TEST_F(LibraryUnloadTest, UnloadWithOpenDeviceAndSavingStopsSavingThenClosesDevicesThenTheLog) {
-    ZX_REQUIRE_PRIVATE_NETWORK();
-    zxtest::InProcessSimulator simulator;
-    ASSERT_TRUE(simulator.start());
-    {
-        LoadedLibrary library;
-        ASSERT_TRUE(library.openAndRead(dir_ / "zx.log", dir_ / "save", "0x101,T\n")) << dlerror();
-        library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
-        EXPECT_FALSE(libraryIsMapped());
-    }
-    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
-
-    const std::string text = readFile(dir_ / "zx.log");
-    const auto closing = text.find("Closing Device0");
-    ASSERT_NE(closing, std::string::npos) << text;
-    EXPECT_LT(text.find("File saving stopped for DEV0 CH0"), closing) << text;
-    EXPECT_LT(text.find("Collector reader destroyed for device 0, channel 0"), closing) << text;
-    EXPECT_NE(text.find("Closed Device0", closing), std::string::npos) << text;
-    // The log stopped after the devices closed: the objects destroyed afterwards
-    // could not write to it any more.
-    EXPECT_EQ(text.find("ZORVEX collector destroyed"), std::string::npos);
-    EXPECT_GT(wholeCsvLines(dir_ / "save"), 0u);
-}
-
-// A host that faults with the log, a device and a save open: the crash handler logs,
-// stops the saving (every CSV line whole) and closes the device, and the process still
-// ends by its signal.
-TEST_F(LibraryUnloadTest, HostThatSegfaultsLogsTheCrashLeavesWholeCsvLinesAndEnds) {
+// A host that ends with the log, a device and a save open, by unloading the library or
+// by a fault (the crash handler logs and runs the same shutdown, and the process still
+// ends by its signal): the saving stops, leaving whole CSV lines, before the device
+// closes and the box is told to close the channel.
+TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClosesTheDevice) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     zxtest::InProcessSimulator simulator;
     ASSERT_TRUE(simulator.start());
     GTEST_FLAG_SET(death_test_style, "fast"); // forked where it stands: no second simulator
-    EXPECT_EXIT(
-        {
+    for (const bool crash : {false, true}) {
+        const fs::path run = dir_ / (crash ? "crash" : "unload");
+        if (crash) {
+            EXPECT_EXIT(
+                {
+                    LoadedLibrary library;
+                    if (!library.openAndRead(run / "zx.log", run / "save", "0x101,T\n0x102,V\n")) {
+                        std::_Exit(3);
+                    }
+                    std::raise(SIGSEGV);
+                    std::_Exit(0);
+                },
+                [](int status) { return !WIFEXITED(status); }, "");
+        } else {
             LoadedLibrary library;
-            if (!library.openAndRead(dir_ / "zx.log", dir_ / "save", "0x101,T\n0x102,V\n")) {
-                std::_Exit(3);
-            }
-            std::raise(SIGSEGV);
-            std::_Exit(0);
-        },
-        [](int status) { return !WIFEXITED(status); }, "");
-
-    const std::string text = readFile(dir_ / "zx.log");
-    EXPECT_NE(text.find("System abnormality, exiting..."), std::string::npos) << text;
-    EXPECT_NE(text.find("File saving stopped for DEV0 CH0"), std::string::npos) << text;
-    EXPECT_NE(text.find("Closed Device0"), std::string::npos) << text;
-    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
-    EXPECT_GT(wholeCsvLines(dir_ / "save"), 0u);
+            ASSERT_TRUE(library.openAndRead(run / "zx.log", run / "save", "0x101,T\n0x102,V\n")) << dlerror();
+            library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
+            EXPECT_FALSE(libraryIsMapped());
+        }
+        EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
+        const std::string text = readFile(run / "zx.log");
+        const auto closing = text.find("Closing Device0");
+        ASSERT_NE(closing, std::string::npos) << text;
+        EXPECT_LT(text.find("File saving stopped for DEV0 CH0"), closing) << text;
+        EXPECT_LT(text.find("Collector reader destroyed for device 0, channel 0"), closing) << text;
+        EXPECT_NE(text.find("Closed Device0", closing), std::string::npos) << text;
+        EXPECT_EQ(text.find("System abnormality, exiting...") != std::string::npos, crash) << text;
+        // The log stopped after the devices closed: objects destroyed later could not
+        // write to it any more.
+        EXPECT_EQ(text.find("ZORVEX collector destroyed"), std::string::npos);
+        EXPECT_GT(wholeCsvLines(run / "save"), 0u);
+    }
 }
 
 } // namespace
