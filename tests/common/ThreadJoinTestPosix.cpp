@@ -44,8 +44,7 @@ protected:
 
     // The thread's body returns once finishBody_ is set, then it waits in its exit. The
     // helper runs beside it (started first: on Windows the held exit holds the loader lock).
-    std::thread startHeldThread(bool finishAtOnce, std::function<void()> helper = {}) {
-        finishBody_ = finishAtOnce;
+    std::thread startHeldThread(std::function<void()> helper = {}) {
         if (helper) {
             helper_ = std::thread(std::move(helper));
         }
@@ -62,21 +61,10 @@ protected:
     std::thread helper_;
 };
 
-TEST_F(ThreadJoinTest, NormallyJoinsTheWholeThreadIncludingItsExit) {
-    std::thread thread = startHeldThread(true, [this] {
-        pollUntil(5s, [this] { return bodyDone_.load(); });
-        std::this_thread::sleep_for(20ms);
-        exitReleased = true;
-    });
-    Common::joinThread(thread, bodyDone_);
-    EXPECT_TRUE(exitFinished.load()); // the exit had ended before the join returned
-    EXPECT_FALSE(thread.joinable());
-}
-
 // The join waits for the body, then lets go without waiting for the exit (a join that
 // waited for the exit would be released after 5 s and fail the case).
 TEST_F(ThreadJoinTest, WhileUnloadingWaitsForTheBodyButNotForTheExit) {
-    std::thread thread = startHeldThread(false, [this] {
+    std::thread thread = startHeldThread([this] {
         std::this_thread::sleep_for(30ms);
         finishBody_ = true;
         if (!pollUntil(5s, [this] { return joined_.load(); })) {
@@ -92,7 +80,7 @@ TEST_F(ThreadJoinTest, WhileUnloadingWaitsForTheBodyButNotForTheExit) {
 }
 
 TEST_F(ThreadJoinTest, WhenTheProcessExitsLetsGoAtOnceEvenOfARunningBody) {
-    std::thread thread = startHeldThread(false);
+    std::thread thread = startHeldThread();
     Common::setUnloadingUnderLoaderLock(true, true);
     Common::joinThread(thread, bodyDone_);
     EXPECT_FALSE(thread.joinable());
