@@ -38,50 +38,43 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// One loaded copy of the library and the exported functions the cases call.
+// One loaded copy of the library, calling its exported functions by name.
 class LoadedLibrary {
 public:
     LoadedLibrary() : handle_(dlopen(kLibraryPath, RTLD_NOW | RTLD_LOCAL)) {}
     ~LoadedLibrary() { unload(); }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
     bool loaded() const { return handle_ != nullptr; }
     void unload() {
         if (handle_ != nullptr) {
             dlclose(handle_);
-            handle_ = nullptr;
         }
+        handle_ = nullptr;
     }
-    int32_t openLog(const char* path, int32_t level) {
-        return get<int32_t (*)(const char*, int32_t, int32_t, int32_t)>("ZxOpenLog")(path, level, 10, 3);
+    template <typename... Args> int32_t call(const char* name, Args... arguments) const {
+        return reinterpret_cast<int32_t (*)(Args...)>(dlsym(handle_, name))(arguments...);
     }
-    int32_t closeLog() { return get<int32_t (*)()>("ZxCloseLog")(); }
+    int32_t openLog(const char* path) const { return call("ZxOpenLog", path, 0, 10, 3); }
 
     // Log, device 0, CAN FD channel 0 and saving open, and records read: false when a
     // step failed.
-    bool openAndRead(const fs::path& log, const fs::path& save, const char* mapping) {
-        if (!loaded() || openLog(log.string().c_str(), 1) != ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, int32_t)>("ZxOpenDev")(0, 0, 1) != ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t)>("ZxInitCANFD")(0, 0, 500000, 2000000) !=
-                ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, const char*, const char*, int32_t)>("ZxStartSaveFile")(
-                0, 0, save.string().c_str(), mapping, 10) != ZX_OK) {
+    bool openAndRead(const fs::path& dir, const char* mapping) const {
+        const std::string save = (dir / "save").string();
+        if (!loaded() || openLog((dir / "zx.log").string().c_str()) != ZX_OK ||
+            call("ZxOpenDev", 0u, 0u, 1) != ZX_OK ||
+            call("ZxInitCANFD", 0u, 0u, 500000u, 2000000u) != ZX_OK ||
+            call("ZxStartSaveFile", 0u, 0u, save.c_str(), mapping, 10) != ZX_OK) {
             return false;
         }
-        const auto readBuffer = get<int32_t (*)(uint32_t, uint32_t, ZxCollectData*, int32_t)>("ZxReadBuffer");
         std::vector<ZxCollectData> records(1000);
         long read = 0;
         return zxtest::pollUntil(std::chrono::seconds(5), [&] {
-            read += std::max(readBuffer(0, 0, records.data(), 1000), 0);
+            read += std::max(call("ZxReadBuffer", 0u, 0u, records.data(), 1000), 0);
             return read >= 50;
         });
     }
 
 private:
-    template <typename Function> Function get(const char* name) const {
-        return reinterpret_cast<Function>(dlsym(handle_, name));
-    }
     void* handle_;
 };
 
@@ -111,9 +104,9 @@ TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
         LoadedLibrary library;
         ASSERT_TRUE(library.loaded()) << dlerror();
         ASSERT_TRUE(libraryIsMapped());
-        EXPECT_EQ(library.closeLog(), ZX_OK);
-        EXPECT_EQ(library.openLog(nullptr, 1), ZX_ERR_LOG_START);
-        ASSERT_EQ(library.openLog((dir_ / name).string().c_str(), 0), ZX_OK);
+        EXPECT_EQ(library.call("ZxCloseLog"), ZX_OK);
+        EXPECT_EQ(library.openLog(nullptr), ZX_ERR_LOG_START);
+        ASSERT_EQ(library.openLog((dir_ / name).string().c_str()), ZX_OK);
         library.unload();
         EXPECT_FALSE(libraryIsMapped()) << "dlclose left the shared object mapped";
     }
@@ -142,7 +135,7 @@ TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClo
             EXPECT_EXIT(
                 {
                     LoadedLibrary library;
-                    if (!library.openAndRead(run / "zx.log", run / "save", "0x101,T\n0x102,V\n")) {
+                    if (!library.openAndRead(run, "0x101,T\n0x102,V\n")) {
                         std::_Exit(3);
                     }
                     std::raise(SIGSEGV);
@@ -151,7 +144,7 @@ TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClo
                 [](int status) { return !WIFEXITED(status); }, "");
         } else {
             LoadedLibrary library;
-            ASSERT_TRUE(library.openAndRead(run / "zx.log", run / "save", "0x101,T\n0x102,V\n")) << dlerror();
+            ASSERT_TRUE(library.openAndRead(run, "0x101,T\n0x102,V\n")) << dlerror();
             library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
             EXPECT_FALSE(libraryIsMapped());
         }
