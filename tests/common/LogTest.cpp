@@ -24,8 +24,6 @@ using zxtest::readLines;
 
 namespace {
 
-const std::regex kLineShape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6} \[([DIWE])\] \[(\d+)\] (.*)$)");
-
 class LogFileTest : public ::testing::Test {
 protected:
     void TearDown() override { Common::logStop(); }
@@ -49,16 +47,14 @@ TEST_F(LogFileTest, LinesCarryTimeLevelThreadAndTextAndDumpsShowHex) {
     Common::logRawString(3, "error line");
     Common::logDebugHex("1 RD:", bytes, sizeof(bytes));
     Common::logDebugHex("2 SD:", nullptr, 0);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"D", "debug line"}, {"E", "error line"}, {"D", "1 RD: AA 55 00 0F"}, {"D", "2 SD:"}};
+    const std::regex shape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6} \[([DIWE])\] \[(\d+)\] (.*)$)");
     std::istringstream lines(capture.text());
-    for (const auto& [letter, text] : expected) {
+    for (const std::string expected : {"D debug line", "E error line", "D 1 RD: AA 55 00 0F", "D 2 SD:"}) {
         std::string line;
         std::smatch match;
-        ASSERT_TRUE(std::getline(lines, line) && std::regex_match(line, match, kLineShape)) << line;
-        EXPECT_EQ(match[1].str(), letter);
+        ASSERT_TRUE(std::getline(lines, line) && std::regex_match(line, match, shape)) << line;
+        EXPECT_EQ(match[1].str() + " " + match[3].str(), expected);
         EXPECT_EQ(match[2].str(), Common::Utils::getThreadIdString());
-        EXPECT_EQ(match[3].str(), text);
     }
 }
 
@@ -137,16 +133,8 @@ TEST_F(LogFileTest, RotatesAtTheSizeLimitKeepingTheConfiguredNumberOfFiles) {
     EXPECT_EQ(expected, lineCount);
 }
 
-// Runs a scenario in a process of its own, from its first log call: the process ends
-// with 0 when the scenario returns no problem.
-[[noreturn]] void exitWith(const std::function<std::string()>& scenario) {
-    const std::string problems = scenario();
-    std::fprintf(stderr, "%s\n", problems.c_str());
-    std::fflush(stderr);
-    std::_Exit(problems.empty() ? 0 : 1);
-}
-
-// The lines of a log started with this minimum level after what the scenario logged.
+// The backlog scenarios run in processes of their own from their first log call. The
+// lines of a log started with this minimum level after what the scenario logged:
 std::vector<std::string> linesAfterStart(int minLevel) {
     static zxtest::TempDir folder; // the process ends without destructors
     const std::string path = (folder / "backlog.log").string();
@@ -154,49 +142,45 @@ std::vector<std::string> linesAfterStart(int minLevel) {
     Common::logStart(false);
     Common::logRawString(3, "after start");
     Common::logStop();
+    std::fprintf(stderr, "%s\n", readFile(path).substr(0, 2000).c_str());
     return readLines(path);
+}
+
+bool has(const std::string& line, const char* text) {
+    return line.find(text) != std::string::npos;
+}
+
+// the first 1000 lines of level 1 and up, then a note of how many more were dropped
+bool keepsTheFirstThousandLines() {
+    Common::logRawString(0, "debug before start");
+    for (int i = 0; i < 1500; ++i) {
+        Common::logRawString(1, "early " + std::to_string(i));
+    }
+    const std::vector<std::string> lines = linesAfterStart(1);
+    return lines.size() == 1002 && has(lines[0], "] early 0") && has(lines[999], "] early 999") &&
+           has(lines[1000], "] 500 log lines from before");
+}
+
+bool keepsAtMost256KiB() {
+    for (int i = 0; i < 200; ++i) {
+        Common::logRawString(1, std::string(4000, 'b'));
+    }
+    const std::vector<std::string> lines = linesAfterStart(1);
+    return lines.size() >= 3 && lines.size() <= 67 && has(lines[lines.size() - 2], "log lines from before");
+}
+
+// a stop before any start turns the log off until a start
+bool stopBeforeTheStartTurnsItOff() {
+    Common::logStop();
+    Common::logRawString(3, "while stopped");
+    return !Common::shouldLogLevel(3) && linesAfterStart(2).size() == 1;
 }
 
 TEST(LogBacklog, LinesBeforeTheFirstStartAreWrittenFirstWithinTheirBounds) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // the first 1000 lines of level 1 and up, then a note of how many more were dropped
-    EXPECT_EXIT(exitWith([] {
-                    if (Common::shouldLogLevel(0) || !Common::shouldLogLevel(1)) {
-                        return std::string("before the start level 0 must be off and level 1 on");
-                    }
-                    Common::logRawString(0, "debug before start");
-                    for (int i = 0; i < 1500; ++i) {
-                        Common::logRawString(1, "early " + std::to_string(i));
-                    }
-                    const std::vector<std::string> lines = linesAfterStart(1);
-                    const bool kept = lines.size() == 1002 &&
-                                      lines[0].find("] early 0") != std::string::npos &&
-                                      lines[999].find("] early 999") != std::string::npos &&
-                                      lines[1000].find("] 500 log lines from before") != std::string::npos;
-                    return kept ? std::string() : lines[0] + "..." + lines.back();
-                }),
-                ::testing::ExitedWithCode(0), "");
-    // at most 256 KiB
-    EXPECT_EXIT(exitWith([] {
-                    for (int i = 0; i < 200; ++i) {
-                        Common::logRawString(1, std::string(4000, 'b'));
-                    }
-                    const std::vector<std::string> lines = linesAfterStart(1);
-                    const bool bounded = lines.size() >= 3 && lines.size() <= 67; // 4 KiB lines
-                    return bounded &&
-                                   lines[lines.size() - 2].find("log lines from before") != std::string::npos
-                               ? std::string()
-                               : std::to_string(lines.size()) + " lines";
-                }),
-                ::testing::ExitedWithCode(0), "");
-    // a stop before any start turns the log off until a start
-    EXPECT_EXIT(exitWith([] {
-                    Common::logStop();
-                    Common::logRawString(3, "while stopped");
-                    const bool off = !Common::shouldLogLevel(3);
-                    return off && linesAfterStart(2).size() == 1 ? std::string() : std::string("kept");
-                }),
-                ::testing::ExitedWithCode(0), "");
+    for (bool (*scenario)() : {keepsTheFirstThousandLines, keepsAtMost256KiB, stopBeforeTheStartTurnsItOff}) {
+        EXPECT_EXIT(std::_Exit(scenario() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+    }
 }
 
 // Constructed before the log's own state, so destroyed after it at exit.

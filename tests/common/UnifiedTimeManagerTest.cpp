@@ -18,7 +18,6 @@ using Common::TimestampDisplayMode;
 using Common::UnifiedTimeManager;
 using std::chrono::system_clock;
 
-constexpr std::uint64_t kTicksPerSecond = 10000000;
 constexpr std::uint64_t kBase = 987654321000ull;
 
 std::int64_t nowMicros() {
@@ -26,17 +25,17 @@ std::int64_t nowMicros() {
         .count();
 }
 
-std::string text(const UnifiedTimeManager& manager, int device, std::uint64_t ticks,
-                 TimestampDisplayMode mode) {
+std::string text(const UnifiedTimeManager& manager, int device, std::uint64_t ticks, std::uint32_t mode) {
     char buffer[32];
-    return std::string(buffer, manager.formatTimestamp(device, ticks, mode, buffer, sizeof(buffer)));
+    return std::string(buffer, manager.formatTimestamp(device, ticks, static_cast<TimestampDisplayMode>(mode),
+                                                       buffer, sizeof(buffer)));
 }
 
 std::int64_t epochMicros(const UnifiedTimeManager& manager, int device, std::uint64_t ticks) {
-    return std::stoll(text(manager, device, ticks, TimestampDisplayMode::EpochMicroseconds));
+    return std::stoll(text(manager, device, ticks, 4));
 }
 
-// How the local clock or UTC shows a time after 1970, with microseconds.
+// How the local clock (or UTC) shows a time after 1970, with microseconds.
 std::string dateTime(std::int64_t micros, bool utc) {
     const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
     char shown[48];
@@ -68,7 +67,7 @@ TEST_F(UnifiedTimeManagerTest, EveryModeShowsTheFramesTimeFromTheRegistration) {
     EXPECT_LE(atBase, after_);
     EXPECT_EQ(epochMicros(manager_, 3, kBase + 12345678), atBase + 1234567);
     EXPECT_EQ(epochMicros(manager_, 3, kBase - 15), atBase - 2); // cut towards the past
-    const std::uint64_t frame = kBase + 3 * kTicksPerSecond + 7;
+    const std::uint64_t frame = kBase + 30000007;
     const std::int64_t micros = epochMicros(manager_, 3, frame);
     const struct {
         std::uint64_t ticks;
@@ -85,12 +84,18 @@ TEST_F(UnifiedTimeManagerTest, EveryModeShowsTheFramesTimeFromTheRegistration) {
         {UINT64_MAX, 3, "18446744073709551615"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(text(manager_, 3, c.ticks, static_cast<TimestampDisplayMode>(c.mode)), c.expected)
-            << c.ticks << " mode " << c.mode;
+        EXPECT_EQ(text(manager_, 3, c.ticks, c.mode), c.expected) << c.ticks << " mode " << c.mode;
+    }
+    const std::regex localShape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6}$)");
+    for (std::uint64_t ticks : {std::uint64_t{0}, UINT64_MAX, UINT64_MAX / 2, UINT64_MAX / 2 + 1}) {
+        for (std::uint32_t mode = 1; mode <= 4; ++mode) {
+            EXPECT_FALSE(text(manager_, 3, ticks, mode).empty()) << ticks << " mode " << mode;
+        }
+        EXPECT_TRUE(std::regex_match(text(manager_, 3, ticks, 0), localShape)) << ticks;
     }
 }
 
-TEST(UnifiedTimeManagerStart, UnregisteredDeviceCountsFromTheManagersStart) {
+TEST_F(UnifiedTimeManagerTest, UnregisteredDevicesCountFromTheStartAndTextsAreCutToTheBuffer) {
     UnifiedTimeManager manager;
     manager.initialize(system_clock::time_point(std::chrono::microseconds(1773477005123456)), 1e6);
     EXPECT_EQ(epochMicros(manager, 7, 25), 1773477005123458);
@@ -98,54 +103,35 @@ TEST(UnifiedTimeManagerStart, UnregisteredDeviceCountsFromTheManagersStart) {
     manager.registerDevice(-1, 5); // ignored
     manager.registerDevice(UnifiedTimeManager::kMaxDevices, 5);
     EXPECT_EQ(epochMicros(manager, -1, 10), 1773477005123457);
-    EXPECT_EQ(text(manager, 7, 25, TimestampDisplayMode::SecondsSinceOpen), "0.000002");
-}
+    EXPECT_EQ(text(manager, 7, 25, 2), "0.000002");
 
-TEST_F(UnifiedTimeManagerTest, TextsAreCutToTheBufferAndAbsurdTimestampsKeepTheShape) {
-    char buffer[32];
-    std::memset(buffer, 'x', sizeof(buffer));
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase, TimestampDisplayMode::DeviceTicks, buffer, 5), 4u);
+    char buffer[8] = "xxxxxxx";
+    const auto ticks = TimestampDisplayMode::DeviceTicks;
+    EXPECT_EQ(manager_.formatTimestamp(3, kBase, ticks, buffer, 5), 4u);
     EXPECT_STREQ(buffer, "9876");
-    std::memset(buffer, 'x', sizeof(buffer));
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase, TimestampDisplayMode::DeviceTicks, buffer, 0), 0u);
-    EXPECT_EQ(buffer[0], 'x');
-    EXPECT_EQ(manager_.formatTimestamp(3, kBase, TimestampDisplayMode::DeviceTicks, nullptr, 8), 0u);
-
-    const std::regex localShape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6}$)");
-    for (std::uint64_t ticks : {std::uint64_t{0}, UINT64_MAX, UINT64_MAX / 2, UINT64_MAX / 2 + 1}) {
-        for (std::uint32_t mode = 0; mode <= 4; ++mode) {
-            EXPECT_FALSE(text(manager_, 3, ticks, static_cast<TimestampDisplayMode>(mode)).empty());
-        }
-        EXPECT_TRUE(
-            std::regex_match(text(manager_, 3, ticks, TimestampDisplayMode::LocalDateTime), localShape));
-    }
+    EXPECT_EQ(manager_.formatTimestamp(3, 1, ticks, buffer, 0), 0u);
+    EXPECT_STREQ(buffer, "9876");
+    EXPECT_EQ(manager_.formatTimestamp(3, kBase, ticks, nullptr, 8), 0u);
 }
 
+// Bases 0 and 1e12 ticks (100000 s) alternate; frame 0 reads as now or 100000 s before
+// it, never anything else (under a thread sanitizer: without a data race).
 TEST_F(UnifiedTimeManagerTest, RegistrationWhileFormattingGivesOneOfTheRegisteredBases) {
-    // Bases 0 and 1e12 ticks (100000 s) alternate; frame 0 reads as now or 100000 s
-    // before it, never anything else (under a thread sanitizer: without a data race).
-    constexpr std::int64_t kApart = 100000000000ll; // us
-    constexpr std::int64_t kSlack = 60000000ll;     // us
+    constexpr std::int64_t kApart = 100000000000ll, kSlack = 60000000ll; // us
     std::atomic<bool> done{false};
-    std::thread registrar([&] {
-        for (int i = 0; i < 20000; ++i) {
-            manager_.registerDevice(9, (i % 2) ? 0 : 1000000000000ull);
-        }
-        done = true;
-    });
     std::atomic<int> wrong{0};
     auto reader = [&] {
         while (!done) {
-            const std::int64_t shown = epochMicros(manager_, 9, 0);
-            const std::int64_t now = nowMicros();
+            const std::int64_t shown = epochMicros(manager_, 9, 0), now = nowMicros();
             const bool atNow = shown > now - kSlack && shown <= now;
-            const bool atOther = shown > now - kApart - kSlack && shown <= now - kApart;
-            wrong += (atNow || atOther) ? 0 : 1;
+            wrong += atNow || (shown > now - kApart - kSlack && shown <= now - kApart) ? 0 : 1;
         }
     };
-    std::thread reader1(reader);
-    std::thread reader2(reader);
-    registrar.join();
+    std::thread reader1(reader), reader2(reader);
+    for (int i = 0; i < 20000; ++i) {
+        manager_.registerDevice(9, (i % 2) ? 0 : 1000000000000ull);
+    }
+    done = true;
     reader1.join();
     reader2.join();
     EXPECT_EQ(wrong.load(), 0);

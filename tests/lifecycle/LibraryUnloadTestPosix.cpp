@@ -38,50 +38,43 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// One loaded copy of the library and the exported functions the cases call.
+// One loaded copy of the library, calling its exported functions by name.
 class LoadedLibrary {
 public:
     LoadedLibrary() : handle_(dlopen(kLibraryPath, RTLD_NOW | RTLD_LOCAL)) {}
     ~LoadedLibrary() { unload(); }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
     bool loaded() const { return handle_ != nullptr; }
     void unload() {
         if (handle_ != nullptr) {
             dlclose(handle_);
-            handle_ = nullptr;
         }
+        handle_ = nullptr;
     }
-    int32_t openLog(const char* path, int32_t level) {
-        return get<int32_t (*)(const char*, int32_t, int32_t, int32_t)>("ZxOpenLog")(path, level, 10, 3);
+    template <typename... Args> int32_t call(const char* name, Args... arguments) const {
+        return reinterpret_cast<int32_t (*)(Args...)>(dlsym(handle_, name))(arguments...);
     }
-    int32_t closeLog() { return get<int32_t (*)()>("ZxCloseLog")(); }
+    int32_t openLog(const char* path) const { return call("ZxOpenLog", path, 0, 10, 3); }
 
     // Log, device 0, CAN FD channel 0 and saving open, and records read: false when a
     // step failed.
-    bool openAndRead(const fs::path& log, const fs::path& save, const char* mapping) {
-        if (!loaded() || openLog(log.string().c_str(), 1) != ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, int32_t)>("ZxOpenDev")(0, 0, 1) != ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t)>("ZxInitCANFD")(0, 0, 500000, 2000000) !=
-                ZX_OK ||
-            get<int32_t (*)(uint32_t, uint32_t, const char*, const char*, int32_t)>("ZxStartSaveFile")(
-                0, 0, save.string().c_str(), mapping, 10) != ZX_OK) {
+    bool openAndRead(const fs::path& dir, const char* mapping) const {
+        const std::string save = (dir / "save").string();
+        if (!loaded() || openLog((dir / "zx.log").string().c_str()) != ZX_OK ||
+            call("ZxOpenDev", 0u, 0u, 1) != ZX_OK ||
+            call("ZxInitCANFD", 0u, 0u, 500000u, 2000000u) != ZX_OK ||
+            call("ZxStartSaveFile", 0u, 0u, save.c_str(), mapping, 10) != ZX_OK) {
             return false;
         }
-        const auto readBuffer = get<int32_t (*)(uint32_t, uint32_t, ZxCollectData*, int32_t)>("ZxReadBuffer");
         std::vector<ZxCollectData> records(1000);
         long read = 0;
         return zxtest::pollUntil(std::chrono::seconds(5), [&] {
-            read += std::max(readBuffer(0, 0, records.data(), 1000), 0);
+            read += std::max(call("ZxReadBuffer", 0u, 0u, records.data(), 1000), 0);
             return read >= 50;
         });
     }
 
 private:
-    template <typename Function> Function get(const char* name) const {
-        return reinterpret_cast<Function>(dlsym(handle_, name));
-    }
     void* handle_;
 };
 
@@ -104,13 +97,16 @@ protected:
     zxtest::TempDir dir_;
 };
 
+// A null log path is refused without harm; a close before an open is harmless.
 TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
     ASSERT_FALSE(libraryIsMapped());
     for (const char* name : {"first.log", "second.log"}) {
         LoadedLibrary library;
         ASSERT_TRUE(library.loaded()) << dlerror();
         ASSERT_TRUE(libraryIsMapped());
-        ASSERT_EQ(library.openLog((dir_ / name).string().c_str(), 0), ZX_OK);
+        EXPECT_EQ(library.call("ZxCloseLog"), ZX_OK);
+        EXPECT_EQ(library.openLog(nullptr), ZX_ERR_LOG_START);
+        ASSERT_EQ(library.openLog((dir_ / name).string().c_str()), ZX_OK);
         library.unload();
         EXPECT_FALSE(libraryIsMapped()) << "dlclose left the shared object mapped";
     }
@@ -124,66 +120,47 @@ TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
     }
 }
 
-TEST_F(LibraryUnloadTest, NullLogPathGivesMinusOneAndCloseBeforeOpenIsHarmless) {
-    LoadedLibrary library;
-    ASSERT_TRUE(library.loaded()) << dlerror();
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-    EXPECT_EQ(library.openLog(nullptr, 1), ZX_ERR_LOG_START);
-    // The library is unharmed: a good path still opens the log.
-    EXPECT_EQ(library.openLog((dir_ / "good.log").string().c_str(), 1), ZX_OK);
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-    EXPECT_EQ(library.closeLog(), ZX_OK);
-}
-
-TEST_F(LibraryUnloadTest, UnloadWithOpenDeviceAndSavingStopsSavingThenClosesDevicesThenTheLog) {
-    ZX_REQUIRE_PRIVATE_NETWORK();
-    zxtest::InProcessSimulator simulator;
-    ASSERT_TRUE(simulator.start());
-    {
-        LoadedLibrary library;
-        ASSERT_TRUE(library.openAndRead(dir_ / "zx.log", dir_ / "save", "0x101,T\n")) << dlerror();
-        library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
-        EXPECT_FALSE(libraryIsMapped());
-    }
-    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
-
-    const std::string text = readFile(dir_ / "zx.log");
-    const auto closing = text.find("Closing Device0");
-    ASSERT_NE(closing, std::string::npos) << text;
-    EXPECT_LT(text.find("File saving stopped for DEV0 CH0"), closing) << text;
-    EXPECT_LT(text.find("Collector reader destroyed for device 0, channel 0"), closing) << text;
-    EXPECT_NE(text.find("Closed Device0", closing), std::string::npos) << text;
-    // The log stopped after the devices closed: the objects destroyed afterwards
-    // could not write to it any more.
-    EXPECT_EQ(text.find("ZORVEX collector destroyed"), std::string::npos);
-    EXPECT_GT(wholeCsvLines(dir_ / "save"), 0u);
-}
-
-// A host that faults with the log, a device and a save open: the crash handler logs,
-// stops the saving (every CSV line whole) and closes the device, and the process still
-// ends by its signal.
-TEST_F(LibraryUnloadTest, HostThatSegfaultsLogsTheCrashLeavesWholeCsvLinesAndEnds) {
+// A host that ends with the log, a device and a save open, by unloading the library or
+// by a fault (the crash handler logs and runs the same shutdown, and the process still
+// ends by its signal): the saving stops, leaving whole CSV lines, before the device
+// closes and the box is told to close the channel.
+TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClosesTheDevice) {
     ZX_REQUIRE_PRIVATE_NETWORK();
     zxtest::InProcessSimulator simulator;
     ASSERT_TRUE(simulator.start());
     GTEST_FLAG_SET(death_test_style, "fast"); // forked where it stands: no second simulator
-    EXPECT_EXIT(
-        {
+    for (const bool crash : {false, true}) {
+        const fs::path run = dir_ / (crash ? "crash" : "unload");
+        if (crash) {
+            EXPECT_EXIT(
+                {
+                    LoadedLibrary library;
+                    if (!library.openAndRead(run, "0x101,T\n0x102,V\n")) {
+                        std::_Exit(3);
+                    }
+                    std::raise(SIGSEGV);
+                    std::_Exit(0);
+                },
+                [](int status) { return !WIFEXITED(status); }, "");
+        } else {
             LoadedLibrary library;
-            if (!library.openAndRead(dir_ / "zx.log", dir_ / "save", "0x101,T\n0x102,V\n")) {
-                std::_Exit(3);
-            }
-            std::raise(SIGSEGV);
-            std::_Exit(0);
-        },
-        [](int status) { return !WIFEXITED(status); }, "");
-
-    const std::string text = readFile(dir_ / "zx.log");
-    EXPECT_NE(text.find("System abnormality, exiting..."), std::string::npos) << text;
-    EXPECT_NE(text.find("File saving stopped for DEV0 CH0"), std::string::npos) << text;
-    EXPECT_NE(text.find("Closed Device0"), std::string::npos) << text;
-    EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
-    EXPECT_GT(wholeCsvLines(dir_ / "save"), 0u);
+            ASSERT_TRUE(library.openAndRead(run, "0x101,T\n0x102,V\n")) << dlerror();
+            library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
+            EXPECT_FALSE(libraryIsMapped());
+        }
+        EXPECT_FALSE(simulator->channel(0, 0).open) << "the box was not told to close the channel";
+        const std::string text = readFile(run / "zx.log");
+        const auto closing = text.find("Closing Device0");
+        ASSERT_NE(closing, std::string::npos) << text;
+        EXPECT_LT(text.find("File saving stopped for DEV0 CH0"), closing) << text;
+        EXPECT_LT(text.find("Collector reader destroyed for device 0, channel 0"), closing) << text;
+        EXPECT_NE(text.find("Closed Device0", closing), std::string::npos) << text;
+        EXPECT_EQ(text.find("System abnormality, exiting...") != std::string::npos, crash) << text;
+        // The log stopped after the devices closed: objects destroyed later could not
+        // write to it any more.
+        EXPECT_EQ(text.find("ZORVEX collector destroyed"), std::string::npos);
+        EXPECT_GT(wholeCsvLines(run / "save"), 0u);
+    }
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 
 #include "common/Log.h"
 
+#include <sstream>
+
 LogCapture::LogCapture(int minLevel) {
     Common::setLogLineHook(
         [this](std::string_view line) {
             std::lock_guard<std::mutex> lock(mutex_);
-            lines_.emplace_back(line);
+            text_.append(line);
         },
         minLevel);
 }
@@ -17,22 +19,17 @@ LogCapture::~LogCapture() {
 
 std::string LogCapture::text() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string all;
-    for (const std::string& line : lines_) {
-        all += line;
-    }
-    return all;
+    return text_;
 }
 
 bool LogCapture::contains(const std::string& part) const {
-    return text().find(part) != std::string::npos;
+    return count(part) > 0;
 }
 
 bool LogCapture::hasLine(int level, const std::string& part) const {
-    static constexpr char kLetters[] = {'D', 'I', 'W', 'E'};
-    const std::string tag = std::string(" [") + kLetters[level] + "] ";
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& line : lines_) {
+    const std::string tag = std::string(" [") + "DIWE"[level] + "] ";
+    std::istringstream lines(text());
+    for (std::string line; std::getline(lines, line);) {
         if (line.find(tag) != std::string::npos && line.find(part) != std::string::npos) {
             return true;
         }

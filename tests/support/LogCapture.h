@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class LogCapture {
 public:
@@ -25,6 +24,6 @@ public:
     std::size_t count(const std::string& part) const;
 
 private:
-    mutable std::mutex mutex_; // guards lines_
-    std::vector<std::string> lines_;
+    mutable std::mutex mutex_; // guards text_
+    std::string text_;
 };
