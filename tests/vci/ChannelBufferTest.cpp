@@ -32,22 +32,6 @@ std::vector<std::uint64_t> drain(KvVciCanChannelBuffer& buffer, std::uint32_t ba
     return sequences;
 }
 
-TEST(ChannelBufferTest, RecordsBeyondThePreallocatedRoomAreKeptInOrderUntilReset) {
-    KvVciCanChannelBuffer buffer(3);
-    std::vector<std::uint64_t> expected;
-    for (std::uint32_t i = 0; i < 5000; ++i) {
-        ASSERT_EQ(buffer.push(canRecord(i)), 0);
-        expected.push_back(i);
-    }
-    EXPECT_EQ(drain(buffer), expected);
-    for (std::uint32_t i = 0; i < 2500; ++i) {
-        buffer.push(canRecord(i));
-    }
-    buffer.reset();
-    buffer.push(canRecord(7));
-    EXPECT_EQ(drain(buffer, 1), std::vector<std::uint64_t>{7});
-}
-
 // The receive thread pushes every frame; within the preallocated room of 2000 records
 // that must not allocate (the first push of a thread registers it as a producer once).
 TEST(ChannelBufferTest, PushingWithinThePreallocatedRoomAllocatesNothing) {

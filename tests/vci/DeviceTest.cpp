@@ -144,7 +144,6 @@ TEST_F(DeviceBoxTest, OpenedDeviceAsksVersionAndBaseTimeAndStaysClosedOnceClosed
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     EXPECT_EQ(device.firmwareVersion(), 0x01020304u);
-    EXPECT_TRUE(store.isDeviceOpened(0));
     EXPECT_GE(device.readBaseTime(), 5000000000ull);
     const auto received = requestsReceived();
     ASSERT_GE(received.size(), 2u);
@@ -157,7 +156,6 @@ TEST_F(DeviceBoxTest, OpenedDeviceAsksVersionAndBaseTimeAndStaysClosedOnceClosed
     EXPECT_FALSE(simulator().channel(0, 0).open);
     EXPECT_TRUE(drain(device, 0).empty()); // a closed channel loses its queue
     EXPECT_EQ(device.close(), ZX_OK);
-    EXPECT_FALSE(store.isDeviceOpened(0));
     EXPECT_TRUE(log.hasLine(1, "Device0 link losses in total"));
     const std::uint64_t requests = simulator().requestDatagramCount(0);
     EXPECT_EQ(device.open(), ZX_ERR_DEVICE_CLOSED);
@@ -296,10 +294,6 @@ TEST_F(DeviceBoxTest, ManagerKeepsNoDeviceWhoseBoxDoesNotAnswer) {
     EXPECT_EQ(manager.findDevice(2), nullptr);
     simulator().setSilent(false, 2);
     EXPECT_EQ(manager.openDevice(2), ZX_OK); // a later open starts from scratch
-    EXPECT_EQ(manager.openDevice(KvVciDeviceManager::kAllDevices), ZX_OK);
-    EXPECT_NE(manager.findDevice(0), nullptr); // the default device
-    EXPECT_EQ(manager.closeDevice(-1), ZX_OK); // the default device too
-    EXPECT_EQ(manager.findDevice(0), nullptr);
     EXPECT_EQ(manager.closeDevice(2), ZX_OK);
 }
 
