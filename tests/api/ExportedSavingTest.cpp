@@ -150,8 +150,6 @@ TEST_P(RefusedStarts, LeaveTheRunningSaveAloneOrEndIt) {
 
 const RefusedStart kRefusedStarts[] = {
     {"NullRoot", kChannel, nullptr, kMapping, ZX_ERR_SAVE_NOT_CONFIGURED, true},
-    {"BadIdentifier", kChannel, "inner", "id,T", ZX_ERR_MAPPING_ID, true},
-    {"NameLeavingTheRoot", kChannel, "inner", "0x101,../escaped", ZX_ERR_MAPPING_ID, true},
     {"SharedName", kChannel, "inner", "0x101,T\n0x301,t\n", ZX_ERR_MAPPING_ID, true},
     {"ChannelWithoutReader", 3, "inner", kMapping, ZX_ERR_NO_READER, true},
     {"EmptyRoot", kChannel, "", kMapping, ZX_ERR_SAVE_NOT_CONFIGURED, false},

@@ -40,12 +40,9 @@ TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
     };
     const Case cases[] = {
         {nullptr, "Settings/assignId", 291},
-        {nullptr, "Settings/canType", 0},
         {nullptr, "Settings/discoveryTimeout", 3000},
         {nullptr, "Temperature/startMessageId", 0x101},
-        {nullptr, "Frequency/startMessageId", 0x701},
         {nullptr, "Current/frequency", 100},
-        {nullptr, "Voltage/startY", 0.0},
         {nullptr, "Frequency/endX", 100.0},
         {"[Settings]\nassignId=4660\n", "Settings/assignId", 4660},
         {"[Settings]\ncanType=257\n", "Settings/canType", 1},
@@ -55,10 +52,8 @@ TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
         {"[Temperature]\nstartMessageId=513\n", "Voltage/startMessageId", 0x301},
         {"[Voltage]\nfrequency=70000\n", "Voltage/frequency", 4464},
         {"[Voltage]\nfrequency=fast\n", "Voltage/frequency", 0},
-        {"[Current]\nstartX=1.5\n", "Current/startX", 1.5},
         {"[Current]\nstartY=-2.25\n", "Current/startY", -2.25},
         {"[Current]\nendX=far\n", "Current/endX", 0.0},
-        {"[Current]\nendY=75.5\n", "Current/endY", 75.5},
         {"[Unknown]\nstartMessageId=9\n[Frequency]\nstartMessageId=1000\n", "Frequency/startMessageId", 1000},
     };
     for (const Case& c : cases) {

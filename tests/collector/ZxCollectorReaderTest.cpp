@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -106,33 +104,6 @@ TEST_F(ReaderOverBuffers, NullBufferZeroOrNegativeCapacityAreRefusedWithoutTakin
     EXPECT_EQ(reader_.read(nullptr, 10), ZX_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(records[0].canId, kUntouched);
     EXPECT_EQ(reader_.read(records.data(), 1), 1); // the record still waited
-}
-
-TEST_F(ReaderOverBuffers, TwoThreadsReadingOneChannelGetEveryRecordOnceAndWhole) {
-    constexpr std::uint32_t kFrames = 100000;
-    for (std::uint32_t n = 0; n < kFrames; ++n) {
-        _KvVciCanDataType frame = makeFrame(n, 64);
-        std::memcpy(frame.data, &n, sizeof(n));
-        push(frame);
-    }
-    std::vector<std::uint32_t> seen[2];
-    auto drain = [this](std::vector<std::uint32_t>& ids) {
-        std::vector<ZxCollectData> records(700);
-        for (std::int32_t n; (n = reader_.read(records.data(), 700)) > 0;) {
-            for (std::int32_t i = 0; i < n; ++i) {
-                // A record converted from another thread's frame would not match itself.
-                ASSERT_EQ(static_cast<std::uint32_t>(records[i].values[0]), records[i].canId);
-                ids.push_back(records[i].canId);
-            }
-        }
-    };
-    std::thread other(drain, std::ref(seen[1]));
-    drain(seen[0]);
-    other.join();
-    seen[0].insert(seen[0].end(), seen[1].begin(), seen[1].end());
-    std::sort(seen[0].begin(), seen[0].end());
-    ASSERT_EQ(seen[0].size(), kFrames);
-    EXPECT_EQ(std::adjacent_find(seen[0].begin(), seen[0].end()), seen[0].end());
 }
 
 } // namespace

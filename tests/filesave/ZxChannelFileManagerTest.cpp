@@ -1,5 +1,4 @@
 #include "filesave/ZxChannelFileManager.h"
-#include "filesave/LocalTimeText.h"
 #include "tests/support/CsvFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PollUntil.h"
@@ -10,7 +9,6 @@
 
 #include <climits>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <regex>
 
@@ -103,42 +101,6 @@ TEST(ChannelFileManagerCsv, NextFileIsOpenedAtOnceWhenTheLimitIsReached) {
     writer.reset();
     EXPECT_EQ(readFile(files[1]), kHeader);
     EXPECT_EQ(csvValues({files[0]}).size(), kLines);
-}
-
-TEST(ChannelFileManagerCsv, SizesOutsideOneToOneThousandTwentyFourMiBBecomeTenMiBWithAWarning) {
-    const std::pair<std::uint16_t, std::uint64_t> sizes[] = {
-        {0, 10 * kMiB}, {2000, 10 * kMiB}, {1, kMiB}, {1024, 1024 * kMiB}};
-    for (const auto& [megabytes, bytes] : sizes) {
-        LogCapture log;
-        EXPECT_EQ(ZxChannelFileManager("unused", 1, "a", megabytes).maxFileBytes(), bytes);
-        EXPECT_EQ(log.hasLine(2, "Invalid file size (" + std::to_string(megabytes) + "M), corrected"),
-                  bytes == 10 * kMiB);
-    }
-}
-
-// Another save, or a restart within the same second, never truncates a file.
-TEST(ChannelFileManagerPaths, ExistingFileIsNeverTruncatedTheWriterTakesTheNextIndex) {
-    TempDir root;
-    fs::create_directories(root / "CH5");
-    // Occupy index 1 of the next few seconds, whichever second the writer opens in.
-    for (std::time_t t = std::time(nullptr), end = t + 5; t <= end; ++t) {
-        char text[LocalTimeText::kCapacity];
-        LocalTimeText::format(t, text);
-        writeFile(root / "CH5" / (std::string("Dup_") + text + "_1.csv"), "someone else's\n");
-    }
-    {
-        ZxChannelFileManager writer(root.string(), 5, "Dup", 10);
-        const ZxChannelDataPoint p = point("t", 1);
-        writer.pushPoints(&p, 1);
-        finish(writer);
-    }
-    int ours = 0;
-    for (const fs::path& file : csvFiles(root / "CH5")) {
-        const bool theirs = csvFileIndex(file) == 1;
-        EXPECT_EQ(readFile(file), theirs ? "someone else's\n" : kHeader + std::string("t,1\n")) << file;
-        ours += theirs ? 0 : 1;
-    }
-    EXPECT_EQ(ours, 1);
 }
 
 TEST(ChannelFileManagerPaths, PointsWaitingForAFileAreBoundedTheRestIsDroppedAndReported) {

@@ -23,7 +23,6 @@ public:
 
     // Empty when the socket is bound (and on the host's side connected), otherwise why not.
     const std::string& problem() const { return problem_; }
-    uint16_t localPort() const { return localPort_; }
     // Where the last received datagram came from.
     const std::string& senderAddress() const { return senderAddress_; }
 
@@ -36,7 +35,6 @@ private:
     bool open(const std::string& localAddress, uint16_t localPort);
 
     int fd_ = -1;
-    uint16_t localPort_ = 0;
     std::string problem_;
     bool boxSide_ = false;
     std::vector<uint8_t> sender_; // the last sender's socket address

@@ -42,11 +42,6 @@ bool HostUdpSocket::open(const std::string& localAddress, uint16_t localPort) {
         problem_ = std::string("socket: ") + std::strerror(errno);
         return false;
     }
-    const int bufferBytes = 4 * 1024 * 1024;
-    // Beyond the system maximum where the process may (it may inside its own namespace).
-    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0) {
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(localPort);
@@ -55,9 +50,6 @@ bool HostUdpSocket::open(const std::string& localAddress, uint16_t localPort) {
         problem_ = std::string("bind: ") + std::strerror(errno);
         return false;
     }
-    socklen_t length = sizeof local;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
-    localPort_ = ntohs(local.sin_port);
     return true;
 }
 

@@ -1,5 +1,5 @@
 // Test-side view of VCI frames: builds host requests (AA 55 ...) and box frames (55 AA ...),
-// and splits datagrams into frames, so tests can assert exact bytes on the wire.
+// and splits box datagrams into frames, so tests can assert exact bytes on the wire.
 #pragma once
 
 #include <cstddef>
@@ -29,26 +29,5 @@ void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes);
 
 // The complete 55 AA frames of a box datagram, in order; bytes outside frames are skipped.
 std::vector<WireFrame> boxFrames(const std::vector<uint8_t>& datagram);
-// The same for the AA 55 frames of a host datagram (what the simulator recorded).
-std::vector<WireFrame> hostFrames(const std::vector<uint8_t>& datagram);
-
-// A CAN record (the payload of CAN data and transmit frames) as the box streams it.
-struct CanRecord {
-    uint32_t id = 0;
-    uint8_t dataLength = 0;
-    uint8_t flags = 0;
-    uint8_t frameKind = 0;
-    uint64_t timestamp = 0;
-    std::vector<uint8_t> data;
-};
-
-// False when the payload is shorter than its header says.
-bool parseCanRecord(const std::vector<uint8_t>& payload, CanRecord& record);
-// Signed 32-bit little-endian value k (0..7) of a sample frame's data.
-int32_t sampleValue(const CanRecord& record, unsigned k);
-
-uint16_t le16(const uint8_t* bytes);
-uint32_t le32(const uint8_t* bytes);
-uint64_t le64(const uint8_t* bytes);
 
 } // namespace zxtest

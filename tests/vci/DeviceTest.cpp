@@ -62,24 +62,18 @@ std::vector<_KvVciCanDataType> drain(KvVciDevice& device, std::uint32_t channel)
 class DeviceDispatchTest : public ::testing::Test {
 protected:
     bool defaults = (KvVciConfigStore::instance().loadDefaults(), true); // before the device reads them
-    LogCapture log;
     KvVciDevice device{0};
 };
 
 TEST_F(DeviceDispatchTest, EachRecordGoesWhereItsKindSaysAndOddSizesAreCountedAsLoss) {
-    Bytes report(12, 7);
-    device.onProtocolData({record(kCan, 0x40, 1, canPayload(0x181, 2, 1)),
-                           record(kCan, 0x40, 1, canPayload(0x182, 1, 2)), // sent by us: not queued
-                           record(kCan, 0x40, 1, canPayload(0x183, 2, 3, 80)),
-                           record(kCan, 0x40, 1, canPayload(0x184, 2, 4, 16)),
-                           record(kCan, 0x40, 0, canPayload(0x185, 2, 5, 15)),
-                           record(kCan, 0x40, 0, Bytes(81, 0)), record(kLin, 0x40, 0, Bytes(25, 0)),
-                           record(kCan, 0x40, 9, canPayload(0x181, 2, 1)),
-                           record(kLin, 0x40, 9, Bytes(24, 0)),
-                           record(kLin, 0x40, 2, {0x21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x77}),
-                           record(kCan, 0x70, 0, Bytes(11, 9)), record(kLin, 0x70, 0, report),
-                           record(kDevice, 0x60, 0, {1, 2, 3, 4})}); // nothing was asked
-    EXPECT_FALSE(device.busLoad().hasNewReport());
+    device.onProtocolData(
+        {record(kCan, 0x40, 1, canPayload(0x181, 2, 1)),
+         record(kCan, 0x40, 1, canPayload(0x182, 1, 2)), // sent by us: not queued
+         record(kCan, 0x40, 1, canPayload(0x183, 2, 3, 80)),
+         record(kCan, 0x40, 1, canPayload(0x184, 2, 4, 16)),
+         record(kCan, 0x40, 0, canPayload(0x185, 2, 5, 15)), record(kCan, 0x40, 0, Bytes(81, 0)),
+         record(kLin, 0x40, 0, Bytes(25, 0)), record(kCan, 0x40, 9, canPayload(0x181, 2, 1)),
+         record(kLin, 0x40, 9, Bytes(24, 0)), record(kDevice, 0x60, 0, {1, 2, 3, 4})}); // nothing was asked
     EXPECT_EQ(device.firmwareVersion(), 0u);
     const auto frames = drain(device, 1);
     ASSERT_EQ(frames.size(), 3u);
@@ -88,21 +82,9 @@ TEST_F(DeviceDispatchTest, EachRecordGoesWhereItsKindSaysAndOddSizesAreCountedAs
     EXPECT_EQ(frames[0].data[0], 0x5A);
     EXPECT_EQ(frames[2].data[0], 0); // a 16-byte frame has no data bytes: the record is zeroed
     EXPECT_TRUE(drain(device, 0).empty());
-    _KvVciLinDataType lin[2];
-    std::uint32_t count = 2;
-    ASSERT_EQ(device.channelBufferManager().readLinRecords(2, lin, count), ZX_OK);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(lin[0].data[0], 0x77);
     const KvVciLossSnapshot loss = device.lossCounters().snapshot();
     EXPECT_EQ(loss.abnormalDataFrames, 3u);
     EXPECT_EQ(loss.unbufferedFrames, 2u);
-    EXPECT_TRUE(log.hasLine(3, "The size of the received CAN data is abnormal: 15"));
-    EXPECT_TRUE(log.hasLine(3, "The size of the received LIN data is abnormal: 25"));
-
-    device.onProtocolData({record(kCan, 0x70, 0, report)});
-    Bytes taken;
-    ASSERT_TRUE(device.busLoad().takeReport(taken));
-    EXPECT_EQ(taken, report);
 }
 
 // The requester reads the base time as soon as it is woken: the dispatcher must have
@@ -120,19 +102,6 @@ TEST_F(DeviceDispatchTest, BaseTimeIsStoredBeforeTheWaitingRequestWakes) {
         }
         ASSERT_EQ(result.get(), expected) << "round " << round;
     }
-    EXPECT_TRUE(log.hasLine(1, "Device base time 20015998343868(0.1 microsecond)"));
-}
-
-TEST_F(DeviceDispatchTest, ChannelsOfDisconnectedDeviceAreClosedByFlagOnly) {
-    KvVciConfigStore& store = KvVciConfigStore::instance();
-    store.setCanChannelOpened(0, 1, true);
-    store.setCanChannelOpened(0, 4, true);
-    EXPECT_EQ(device.closeCan(-1), ZX_OK);
-    EXPECT_FALSE(store.isCanChannelOpened(0, 1) || store.isCanChannelOpened(0, 4));
-    EXPECT_EQ(log.count("The Device0 is not connected and is forced to close CAN"), 2u);
-    EXPECT_TRUE(log.hasLine(1, "The Device0 is not connected and is forced to close CAN5"));
-    EXPECT_EQ(device.closeCan(8), ZX_ERR_UNKNOWN_CHANNEL);
-    EXPECT_EQ(device.closeLin(-1), ZX_OK);
 }
 
 // ---- Against the simulated box ----
@@ -175,13 +144,11 @@ TEST_F(DeviceBoxTest, OpenedDeviceAsksVersionAndBaseTimeAndStaysClosedOnceClosed
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     EXPECT_EQ(device.firmwareVersion(), 0x01020304u);
-    EXPECT_TRUE(store.isDeviceOpened(0));
     EXPECT_GE(device.readBaseTime(), 5000000000ull);
     const auto received = requestsReceived();
     ASSERT_GE(received.size(), 2u);
     EXPECT_EQ(received[0], P::encodeRequest(P::firmwareVersionRequest()));
     EXPECT_EQ(received[1], P::encodeRequest(P::baseTimeRequest()));
-    EXPECT_TRUE(log.hasLine(1, "Opened Device0"));
 
     ASSERT_EQ(device.openCan(0), ZX_OK);
     device.onProtocolData({record(kCan, 0x40, 0, canPayload(0x181, 2, 1))});
@@ -189,17 +156,12 @@ TEST_F(DeviceBoxTest, OpenedDeviceAsksVersionAndBaseTimeAndStaysClosedOnceClosed
     EXPECT_FALSE(simulator().channel(0, 0).open);
     EXPECT_TRUE(drain(device, 0).empty()); // a closed channel loses its queue
     EXPECT_EQ(device.close(), ZX_OK);
-    EXPECT_FALSE(store.isDeviceOpened(0));
     EXPECT_TRUE(log.hasLine(1, "Device0 link losses in total"));
     const std::uint64_t requests = simulator().requestDatagramCount(0);
     EXPECT_EQ(device.open(), ZX_ERR_DEVICE_CLOSED);
     EXPECT_EQ(device.close(), ZX_ERR_DEVICE_CLOSED);
     EXPECT_EQ(device.openCan(0), ZX_ERR_NOT_CONNECTED);
     EXPECT_EQ(simulator().requestDatagramCount(0), requests);
-
-    KvVciDevice withoutEntry(16);
-    EXPECT_EQ(withoutEntry.open(), ZX_ERR_OPEN_DEVICE);
-    EXPECT_EQ(withoutEntry.close(), ZX_ERR_UNKNOWN_CHANNEL);
 }
 
 TEST_F(DeviceBoxTest, OpeningAllChannelsSendsTheSetUpListOnlyForCanFdChannels) {
@@ -218,7 +180,6 @@ TEST_F(DeviceBoxTest, OpeningAllChannelsSendsTheSetUpListOnlyForCanFdChannels) {
         EXPECT_TRUE(store.isCanChannelOpened(0, ch));
     }
     EXPECT_EQ(requestsReceived(), expected);
-    EXPECT_TRUE(log.hasLine(1, "Opened Device0 CAN2, CANFD baudrate: 500000"));
 }
 
 TEST_F(DeviceBoxTest, MissingRepliesGiveTheCodeOfTheFailedStep) {
@@ -253,8 +214,6 @@ TEST_F(DeviceBoxTest, MissingRepliesGiveTheCodeOfTheFailedStep) {
     EXPECT_EQ(device.close(), ZX_ERR_CLOSE_CAN); // channel 5 times out; the device closes all the same
     EXPECT_FALSE(device.isConnected());
     EXPECT_FALSE(store.isCanChannelOpened(0, 5));
-    EXPECT_TRUE(log.hasLine(3, "Close Device0 CAN6 failed"));
-    EXPECT_TRUE(log.hasLine(1, "Closed Device0"));
 }
 
 // Two host threads on one box: the open whose reply is lost must fail, even though
@@ -281,19 +240,19 @@ TEST_F(DeviceBoxTest, ReplyForAnotherChannelDoesNotCompleteTheRequest) {
     EXPECT_EQ(device.openCan(0), ZX_ERR_OPEN_CAN);
 }
 
+// Its channels are then closed by their flags alone, without a request.
 TEST_F(DeviceBoxTest, DeviceThatStoppedReceivingFailsAtOnceAndNamesTheCauseWhenClosed) {
     KvVciDevice device(0);
     ASSERT_EQ(device.open(), ZX_OK);
     ASSERT_EQ(device.openCan(0), ZX_OK);
     simulator().sendEmptyDatagram(0); // ends the receive thread
     ASSERT_TRUE(pollUntil(2s, [&] { return !device.isConnected(); }));
-    EXPECT_TRUE(log.hasLine(1, "Connection closed by server: 192.168.201.130"));
-    EXPECT_TRUE(log.contains(", exit code -1"));
     EXPECT_EQ(device.openCan(1), ZX_ERR_NOT_CONNECTED);
     // no reply can arrive, so closing does not wait for one per open channel
     const auto start = std::chrono::steady_clock::now();
     device.close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+    EXPECT_FALSE(store.isCanChannelOpened(0, 0));
     EXPECT_TRUE(
         log.hasLine(3, "Device0 stopped receiving before it was closed: the box closed the connection"));
 }
@@ -335,21 +294,7 @@ TEST_F(DeviceBoxTest, ManagerKeepsNoDeviceWhoseBoxDoesNotAnswer) {
     EXPECT_EQ(manager.findDevice(2), nullptr);
     simulator().setSilent(false, 2);
     EXPECT_EQ(manager.openDevice(2), ZX_OK); // a later open starts from scratch
-    EXPECT_EQ(manager.openDevice(KvVciDeviceManager::kAllDevices), ZX_OK);
-    EXPECT_NE(manager.findDevice(0), nullptr); // the default device
-    EXPECT_EQ(manager.closeDevice(-1), ZX_OK); // the default device too
-    EXPECT_EQ(manager.findDevice(0), nullptr);
     EXPECT_EQ(manager.closeDevice(2), ZX_OK);
-}
-
-TEST(DeviceManagerTimeTest, DisplayModeAcceptsOnlyKnownModesAndShapesTheText) {
-    KvVciDeviceManager manager;
-    EXPECT_EQ(manager.timestampDisplayMode(), 2u);
-    manager.setTimestampDisplayMode(5);
-    EXPECT_EQ(manager.timestampDisplayMode(), 2u);
-    manager.setTimestampDisplayMode(3); // raw box ticks
-    char text[32];
-    EXPECT_EQ(std::string(text, manager.formatTimestamp(0, 123456789, text, sizeof(text))), "123456789");
 }
 
 } // namespace

@@ -125,14 +125,4 @@ TEST_F(FrameScannerTest, RecordsCarryTheFrameFieldsAndComeInBatchesOf32) {
     EXPECT_EQ(batches[0][1].length, 12);
 }
 
-TEST_F(FrameScannerTest, WithoutCallbackRecordsAreDroppedAndTheScanGoesOn) {
-    Bytes datagram;
-    for (std::uint32_t i = 0; i < 33; ++i) {
-        append(datagram, numberedFrame(i));
-    }
-    scanner.feed(datagram.data(), datagram.size(), KvVciFrameScanner::BatchCallback());
-    feed(numberedFrame(50));
-    EXPECT_EQ(numbers(), std::vector<std::uint32_t>{50});
-}
-
 } // namespace

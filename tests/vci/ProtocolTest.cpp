@@ -65,21 +65,6 @@ TEST(ProtocolTest, TransmitFrameCarriesHeaderAndDataBytesOfTheRecord) {
                      8,    7,    6,    5,    4, 3, 2,  1, 0x10, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00}));
 }
 
-TEST(ProtocolTest, LengthsBeyondWhatARecordHoldsAreCut) {
-    _KvVciCanDataType data{};
-    data.dataLength = 200;
-    const Bytes transmit = P::buildCanTransmitFrame(0, data);
-    ASSERT_EQ(transmit.size(), 9u + 16u + 64u);
-    EXPECT_EQ(transmit[6], 80);
-    EXPECT_EQ(transmit[8 + 4], 64); // the record's length byte says what was sent
-
-    _KvVciProtocolData record = P::closeChannelRequest(KvVciFrameType::Can, 0);
-    record.length = 500;
-    const Bytes frame = P::encodeRequest(record);
-    EXPECT_EQ(frame.size(), kVciMaxPayload + kVciFrameOverhead);
-    EXPECT_EQ(frame[6] | (frame[7] << 8), static_cast<int>(kVciMaxPayload));
-}
-
 TEST(ProtocolTest, ReplyMatchesOnTypeCommandAndChannelOnly) {
     const _KvVciProtocolData pending = P::openCanChannelRequest(0, 500000);
     _KvVciProtocolData reply = P::makeRecord(KvVciFrameType::Can, KvVciCommand::OpenChannel, 0, 7);
