@@ -42,3 +42,14 @@ function(zx_program name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   zx_warnings(${name})
 endfunction()
+
+# Adds every folder below the current one that has a CMakeLists.txt, in name order:
+# the tools, examples and benchmarks are one program a folder.
+function(zx_add_program_folders)
+  file(GLOB dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${dirs})
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
