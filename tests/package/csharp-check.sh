@@ -12,7 +12,7 @@ require_private_network
 command -v mcs >/dev/null && command -v mono >/dev/null || fail "mcs or mono missing (run scripts/setup.sh)"
 
 mcs -warnaserror -out:"$work/ZxCollectorHost.exe" "$source/examples/csharp/ZxCollectorHost.cs"
-start_simulator "$sim" "$work"
+start_simulator "$sim" "$work/sim.out" || fail "the simulator did not start"
 mkdir "$work/save"
 LD_LIBRARY_PATH=$libdir quiet host timeout 120 mono "$work/ZxCollectorHost.exe" "$work/log.txt" "$work/save" 2
 cat "$work/host.out"

@@ -40,7 +40,8 @@ mkdir -p "$work/pc-consumer"
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -o "$work/pc-consumer/c_host" "$source/examples/c-host/c_host.c" $flags
 
-start_simulator "$prefix/bin/vci-sim" "$work"
+require_private_network
+start_simulator "$prefix/bin/vci-sim" "$work/sim.out" || fail "the simulator did not start"
 for host in cmake-consumer pc-consumer; do
   # Only the installed library: the build tree's is not on any path the program sees.
   mkdir -p "$work/$host/save"

@@ -59,7 +59,7 @@ wine=$source/scripts/wine-loader.sh
 "$wine" "$top/bin/zxcollect.exe" --help >"$work/help.out" 2>&1 || { cat "$work/help.out"; fail "zxcollect.exe does not start from the unpacked zip"; }
 echo "zxcollect.exe --help: $(head -n 1 "$work/help.out")"
 
-start_simulator "$linux_build/tools/vci-sim/vci-sim" "$work"
+start_simulator "$linux_build/tools/vci-sim/vci-sim" "$work/sim.out" || fail "the simulator did not start"
 mkdir -p "$work/c"
 timeout 120 "$wine" "$top/bin/c_host.exe" "$(windows_path "$work/c/log.txt")" "$(windows_path "$work/c")" 2 >"$work/c.out" 2>&1 ||
   { cat "$work/c.out"; fail "c_host.exe linked with zxcollector_api.lib"; }

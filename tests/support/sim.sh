@@ -1,7 +1,7 @@
-# Sourced by the script tests: the private-namespace guard, and the Linux box simulator
+# Sourced by the script tests: the private-namespace guard, the Linux box simulator
 # (started inside the namespace only, ended by stop_simulator, which the caller's exit
-# trap runs).
-#   require_private_network; start_simulator <vci-sim> <work folder>; stop_simulator
+# trap runs) and small helpers.
+#   require_private_network; start_simulator <vci-sim> <output file> || fail ...; stop_simulator
 skip=77
 require_private_network() {
   local links addresses # read whole: grep -q ending a pipe early fails it under pipefail
@@ -12,28 +12,8 @@ require_private_network() {
     exit $skip
   fi
 }
-sim_pid=
-stop_simulator() {
-  if [ -n "$sim_pid" ]; then
-    kill -TERM "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-    sim_pid=
-  fi
-}
-start_simulator() {
-  require_private_network
-  "$1" >"$2/sim.out" 2>&1 &
-  sim_pid=$!
-  local deadline=$((SECONDS + 10))
-  until grep -q '^vci-sim ready' "$2/sim.out"; do
-    if ! kill -0 "$sim_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
-      cat "$2/sim.out"
-      echo "FAIL: the simulator did not start"
-      exit 1
-    fi
-    sleep 0.1
-  done
-}
+# start_simulator <vci-sim> <output file> and stop_simulator, shared with the scripts.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/simulator.sh"
 # A path as wine's Z: drive shows it.
 windows_path() { echo "Z:${1//\//\\}"; }
 fail() { echo "FAIL: $*"; exit 1; }

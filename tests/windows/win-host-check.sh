@@ -20,7 +20,7 @@ work=$(mktemp -d)
 trap 'stop_simulator; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; failed=1; }
 failed=0
-start_simulator "$sim" "$work"
+start_simulator "$sim" "$work/sim.out" || fail "the simulator did not start"
 
 run() { # run <name> <timeout> <command...>: output kept in $work/<name>.out
   local name=$1 limit=$2
