@@ -14,7 +14,8 @@ TEST(StoreTest, EntriesAreSixteenBoxesOfEightChannelsPerFamily) {
     KvVciConfigStore store;
     store.loadDefaults();
     LogCapture log;
-    EXPECT_EQ(store.getChannelIndices(15, kVciProtocolIdCan, -1), (std::vector<ZxIndex>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(store.getChannelIndices(15, kVciProtocolIdCan, -1),
+              (std::vector<ZxIndex>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(store.getChannelIndices(15, kVciProtocolIdLin, -1).size(), 8u);
     EXPECT_NE(store.getChannelConfig(15, kVciProtocolIdLin, 7), nullptr);
     EXPECT_TRUE(store.getChannelIndices(16, kVciProtocolIdCan, -1).empty() &&
