@@ -1,4 +1,5 @@
 #include "filesave/ZxChannelFileManager.h"
+#include "filesave/LocalTimeText.h"
 #include "tests/support/CsvFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PollUntil.h"
@@ -9,6 +10,7 @@
 
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <regex>
 
@@ -101,6 +103,31 @@ TEST(ChannelFileManagerCsv, NextFileIsOpenedAtOnceWhenTheLimitIsReached) {
     writer.reset();
     EXPECT_EQ(readFile(files[1]), kHeader);
     EXPECT_EQ(csvValues({files[0]}).size(), kLines);
+}
+
+// Another save, or a restart within the same second, never truncates a file.
+TEST(ChannelFileManagerPaths, ExistingFileIsNeverTruncatedTheWriterTakesTheNextIndex) {
+    TempDir root;
+    fs::create_directories(root / "CH5");
+    // Occupy index 1 of the next few seconds, whichever second the writer opens in.
+    for (std::time_t t = std::time(nullptr), end = t + 5; t <= end; ++t) {
+        char text[LocalTimeText::kCapacity];
+        LocalTimeText::format(t, text);
+        writeFile(root / "CH5" / (std::string("Dup_") + text + "_1.csv"), "someone else's\n");
+    }
+    {
+        ZxChannelFileManager writer(root.string(), 5, "Dup", 10);
+        const ZxChannelDataPoint p = point("t", 1);
+        writer.pushPoints(&p, 1);
+        finish(writer);
+    }
+    int ours = 0;
+    for (const fs::path& file : csvFiles(root / "CH5")) {
+        const bool theirs = csvFileIndex(file) == 1;
+        EXPECT_EQ(readFile(file), theirs ? "someone else's\n" : kHeader + std::string("t,1\n")) << file;
+        ours += theirs ? 0 : 1;
+    }
+    EXPECT_EQ(ours, 1);
 }
 
 TEST(ChannelFileManagerPaths, PointsWaitingForAFileAreBoundedTheRestIsDroppedAndReported) {
