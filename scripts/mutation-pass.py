@@ -25,6 +25,8 @@ FAULTS = [
      "        *out++ = '-';\n", ""),
     ("csv-no-value-written", "filesave/ZxChannelFileManager.cpp",
      "if (point->value == ZX_NO_VALUE) {", "if (false) {"),
+    ("csv-existing-file-truncated", "filesave/SharedOutputFilePosix.cpp",
+     "O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC", "O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC"),
     ("mapping-comment-parsed", "filesave/ZxIdMappingParser.cpp",
      "if (line.empty() || line.front() == '#') {", "if (line.empty()) {"),
     ("mapping-shared-names-accepted", "filesave/ZxIdMappingParser.cpp",
