@@ -28,15 +28,15 @@ std::vector<ZxCollectData> recordsOf(std::uint32_t canId, std::size_t count) {
 // write) instead of chasing the input for as long as the host pushes.
 TEST(RecordRouter, APassEndsWhileTheHostPushesFasterThanTheDiskTakes) {
     zxtest::TempDir root;
-    ZxRecordRouter router(root.string(), 10, {{0x101, "Probe"}}, 20000);
+    ZxRecordRouter router(root.string(), 10, {{0x101, "Probe"}}, 100000);
     const std::vector<ZxCollectData> batch = recordsOf(0x101, 1000);
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 100; ++i) {
         router.push(batch.data(), batch.size());
     }
     std::atomic<bool> passEnded{false};
     std::atomic<bool> hostGaveUp{false};
     std::thread host([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (!passEnded.load()) {
             if (std::chrono::steady_clock::now() >= deadline) {
                 hostGaveUp = true;
