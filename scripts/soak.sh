@@ -22,7 +22,7 @@ if [ "${1:-}" != "--inside" ]; then
       --duration) duration=$2; shift 2 ;;
       --rate) rate=$2; shift 2 ;;
       --disk-mb) disk_mb=$2; shift 2 ;;
-      -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+      -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
       *) echo "soak: unknown option $1" >&2; exit 2 ;;
     esac
   done
@@ -60,6 +60,7 @@ sim_pid=$simulator_pid
 host_pid=$!
 
 saved_files=0
+cut_files=0
 # Saved lines per series (CH folder and name): complete files are counted as they are
 # archived, the rest after the stop.
 declare -A saved_lines=()
@@ -69,6 +70,8 @@ count_file() {
   series=${series#"$disk"/save/}
   saved_lines[$series]=$(( ${saved_lines[$series]:-0} + $(wc -l <"$f") - 1 )) # the header line
   saved_files=$((saved_files + 1))
+  # A write cut short by the full disk can leave the file ending inside a line.
+  [ -z "$(tail -c 1 "$f")" ] || cut_files=$((cut_files + 1))
 }
 # Takes every CSV file of a series (name_date_time_index.csv, one series per name and CH
 # folder) but the one with the highest index off the small disk, counting its lines: the
@@ -154,7 +157,7 @@ while read -r word count series; do
   fi
 done < <(sed -nE "s/.*\] ([A-Z][a-z]+) ([0-9]+) points for (CH[0-9])\/'([^']*)'.*/\1 \2 \3\/\4/p" \
            "$work/zxsoak.log" 2>/dev/null)
-echo "  saved                    $saved_files files"
+echo "  saved                    $saved_files files, $cut_files of them ending inside a line"
 echo "  per series (CH folder/name): records read of its identifier, lines saved, read but not"
 echo "  saved, and of these the points the library's log reports lost while running and"
 echo "  discarded at stop (in flight); unexplained = read - saved - lost - in flight"
