@@ -64,26 +64,79 @@ int indexOf(int signal) {
     return -1;
 }
 
-void onFatalSignal(int signal) {
+// A handler of the host's own: SIG_DFL and SIG_IGN are the kernel's, and a fatal signal
+// ignored or left to its default ends the process.
+bool isHostHandler(const struct sigaction& action) {
+    if (action.sa_flags & SA_SIGINFO) {
+        return action.sa_sigaction != nullptr;
+    }
+    return action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+}
+
+// Runs the host's handler as the kernel would have run it in our place: with its
+// arguments, its mask added and, if it asked for it, reset to the default afterwards.
+// Whatever it changes in the context (a runtime moving the faulting thread on to its
+// exception code) is what the kernel resumes when our handler returns.
+void handOn(int index, int signal, siginfo_t* info, void* context) {
+    const struct sigaction previous = previousActions[index];
+    if (previous.sa_flags & SA_RESETHAND) {
+        previousActions[index].sa_handler = SIG_DFL;
+        previousActions[index].sa_flags = 0;
+    }
+    sigset_t mask = previous.sa_mask;
+    if (previous.sa_flags & SA_NODEFER) {
+        sigdelset(&mask, signal);
+    } else {
+        sigaddset(&mask, signal);
+    }
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &mask, &before);
+    if (previous.sa_flags & SA_NODEFER) {
+        sigset_t unblock;
+        sigemptyset(&unblock);
+        sigaddset(&unblock, signal);
+        pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    }
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(signal, info, context);
+    } else {
+        previous.sa_handler(signal);
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+// Runs the shutdown, then lets the process end by the signal: the default action is
+// put back and the signal sent again. It stays blocked until this handler returns; a
+// fault caused by an instruction repeats on return anyway.
+void shutDownAndEnd(int signal) {
     if (const CrashHook::Callback run = callback.load()) {
         armHandlerBound(signal);
         run();
         alarm(0);
     }
-    // Put back what was there before (a previous handler is chained this way) and
-    // send the signal again. It stays blocked until this handler returns; then it ends
-    // the process. A fault caused by an instruction repeats on return anyway.
-    const int index = indexOf(signal);
     struct sigaction restore {};
-    if (index >= 0 && previousActions[index].sa_handler != SIG_IGN) {
-        restore = previousActions[index];
-    } else {
-        // An ignored fatal signal would return to the faulting instruction forever.
-        restore.sa_handler = SIG_DFL;
-        sigemptyset(&restore.sa_mask);
-    }
+    restore.sa_handler = SIG_DFL;
+    sigemptyset(&restore.sa_mask);
     sigaction(signal, &restore, nullptr);
     raise(signal);
+}
+
+// The JVM, .NET/mono and Go install handlers before the library loads and use them for
+// ordinary null references: a fault there is theirs to judge. Such a handler recovers
+// (the process goes on, and so does the library) or ends the process, by aborting when
+// it met a real crash, which comes back here as SIGABRT. The shutdown runs only when the
+// signal itself ends the process.
+void onFatalSignal(int signal, siginfo_t* info, void* context) {
+    const int index = indexOf(signal);
+    if (index >= 0 && isHostHandler(previousActions[index])) {
+        handOn(index, signal, info, context);
+        return;
+    }
+    shutDownAndEnd(signal);
+}
+
+bool isOurs(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == onFatalSignal;
 }
 
 } // namespace
@@ -94,11 +147,15 @@ void CrashHook::install(Callback onCrash) {
     if (installed) {
         return;
     }
-    struct sigaction action {};
-    action.sa_handler = onFatalSignal;
-    sigemptyset(&action.sa_mask);
     for (int i = 0; i < kSignalCount; ++i) {
-        sigaction(kFatalSignals[i], &action, &previousActions[i]);
+        sigaction(kFatalSignals[i], nullptr, &previousActions[i]);
+        struct sigaction action {};
+        action.sa_sigaction = onFatalSignal;
+        // A runtime handling stack overflows needs its handler on its alternate stack;
+        // the shutdown needs a full one, so only a host that asked for it gets it.
+        action.sa_flags = SA_SIGINFO | (previousActions[i].sa_flags & (SA_ONSTACK | SA_RESTART));
+        sigemptyset(&action.sa_mask);
+        sigaction(kFatalSignals[i], &action, nullptr);
     }
     installed = true;
 }
@@ -112,7 +169,7 @@ void CrashHook::uninstall() {
         struct sigaction current {};
         sigaction(kFatalSignals[i], nullptr, &current);
         // Someone who replaced our handler since keeps theirs.
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == onFatalSignal) {
+        if (isOurs(current)) {
             sigaction(kFatalSignals[i], &previousActions[i], nullptr);
         }
     }

@@ -1,5 +1,6 @@
 // The crash hook in real dying processes: the handler runs once, then the process
-// ends by the signal that killed it (or the handler that was there before runs).
+// ends by the signal that killed it. A handler that was there before takes the signal
+// instead: it recovers (the process lives on) or ends the process itself.
 #include "common/Utils.h"
 #include "tests/support/FileText.h"
 
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+
+#include <csetjmp>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -67,19 +70,36 @@ void previousHandler(int) {
     std::_Exit(42);
 }
 
+// A runtime's handler: a fault it knows becomes an exception of its own, and the
+// program goes on from where it catches it.
+sigjmp_buf recoverPoint;
+
+void recoveringHandler(int) {
+    appendMarker("previous\n");
+    siglongjmp(recoverPoint, 1);
+}
+
+// A runtime meeting a fault it does not know aborts.
+void abortingHandler(int) {
+    appendMarker("previous\n");
+    std::abort();
+}
+
 struct CrashCase {
     const char* name;
     void (*handler)();
-    bool previousInstalled; // a handler of the program's own, installed before the hook
-    bool removed;           // the hook removed again before the crash
+    void (*previous)(int); // a SIGSEGV handler of the program's own, installed before the hook
+    bool removed;          // the hook removed again before the crash
     void (*crash)();
     int end;            // the signal that ends the process, -N for exit code N, 0 any failure
     const char* marker; // what the handlers wrote
 };
 
+constexpr int kRecovered = 7; // the exit code of a process that went on after the fault
+
 bool endedAs(int end, int status) {
 #if defined(ZX_SANITIZED)
-    end = end == SIGSEGV ? 0 : end; // a sanitizer's handler, chained after ours, exits with an error
+    end = end == SIGSEGV ? 0 : end; // a sanitizer may still report the fault first and exit with an error
 #endif
     if (end > 0) {
         return WIFSIGNALED(status) && WTERMSIG(status) == end;
@@ -89,13 +109,18 @@ bool endedAs(int end, int status) {
 }
 
 const CrashCase kCases[] = {
-    {"SegfaultRunsTheHandlerAndStillKillsTheProcess", markRan, false, false, segfault, SIGSEGV, "ran\n"},
-    {"AbortRunsTheHandlerAndEndsByAbort", markRan, false, false, std::abort, SIGABRT, "ran\n"},
-    {"HandlerThatFailsItselfRunsOnlyOnce", markThenAbort, false, false, segfault, 0, "ran\n"},
-    {"HandlerThatHangsIsCutOff", markThenHang, false, false, raiseSegfault, SIGSEGV, "ran\n"},
-    {"HandlerInstalledBeforeRunsAfterOurs", markRan, true, false, raiseSegfault, -42, "ran\nprevious\n"},
+    {"SegfaultRunsTheHandlerAndStillKillsTheProcess", markRan, nullptr, false, segfault, SIGSEGV, "ran\n"},
+    {"AbortRunsTheHandlerAndEndsByAbort", markRan, nullptr, false, std::abort, SIGABRT, "ran\n"},
+    {"HandlerThatFailsItselfRunsOnlyOnce", markThenAbort, nullptr, false, segfault, 0, "ran\n"},
+    {"HandlerThatHangsIsCutOff", markThenHang, nullptr, false, raiseSegfault, SIGSEGV, "ran\n"},
+    {"HandlerInstalledBeforeTakesTheSignalInsteadOfOurs", markRan, previousHandler, false, raiseSegfault, -42,
+     "previous\n"},
+    {"HandlerInstalledBeforeThatRecoversKeepsTheProcessGoing", markRan, recoveringHandler, false, segfault,
+     -kRecovered, "previous\nrecovered\n"},
+    {"HandlerInstalledBeforeThatAbortsStillRunsOurs", markRan, abortingHandler, false, segfault, SIGABRT,
+     "previous\nran\n"},
     // and puts back the handler that was there before
-    {"RemovedHookNoLongerRunsTheHandler", markRan, true, true, raiseSegfault, -42, "previous\n"},
+    {"RemovedHookNoLongerRunsTheHandler", markRan, previousHandler, true, raiseSegfault, -42, "previous\n"},
 };
 
 class CrashHandlerTest : public ::testing::TestWithParam<CrashCase> {
@@ -114,20 +139,23 @@ TEST_P(CrashHandlerTest, InADyingProcess) {
     EXPECT_EXIT(
         {
             markerPath(::getppid()).copy(childMarker, sizeof(childMarker) - 1);
-            if (c.previousInstalled) {
-                struct sigaction action {};
-                action.sa_handler = previousHandler;
-                sigemptyset(&action.sa_mask);
-                sigaction(SIGSEGV, &action, nullptr);
-            }
+            // What was there before is the case's alone (a sanitizer has a handler of its own).
+            struct sigaction action {};
+            action.sa_handler = c.previous != nullptr ? c.previous : SIG_DFL;
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGSEGV, &action, nullptr);
             Common::Utils::registerCrashHandler(c.handler);
             Common::Utils::setupCrashHandler();
             Common::Utils::setupCrashHandler(); // must not keep our own handler as "previous"
             if (c.removed) {
                 Common::Utils::removeCrashHandler();
             }
-            c.crash();
-            std::_Exit(0);
+            if (sigsetjmp(recoverPoint, 1) == 0) {
+                c.crash();
+                std::_Exit(0);
+            }
+            appendMarker("recovered\n");
+            std::_Exit(kRecovered);
         },
         [&c](int status) { return endedAs(c.end, status); }, "");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
