@@ -161,14 +161,9 @@ void handOn(int index, int signal, siginfo_t* info, void* context) {
         previousActions[index].sa_handler = SIG_DFL;
         previousActions[index].sa_flags = 0;
     }
-    sigset_t mask = previous.sa_mask;
-    if (previous.sa_flags & SA_NODEFER) {
-        sigdelset(&mask, signal);
-    } else {
-        sigaddset(&mask, signal);
-    }
+    // The signal itself is blocked already, as it is in every handler not asking otherwise.
     sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &mask, &before);
+    pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &before);
     if (previous.sa_flags & SA_NODEFER) {
         sigset_t unblock;
         sigemptyset(&unblock);
