@@ -87,9 +87,16 @@ int KvVciDeviceManager::closeDevice(ZxIndex deviceIndex) {
 int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
     // Every index stays locked until its device is closed: an open meanwhile waits, and
     // then opens a box whose flags no close clears any more. Always locked in index order.
+    // At unload or in a crash nothing is waited for: the failing thread may be inside an
+    // open itself.
     std::array<std::unique_lock<std::mutex>, KvVciConfigStore::kDeviceCount> indexLocks;
     for (std::size_t i = 0; i < indexLocks.size(); ++i) {
-        indexLocks[i] = std::unique_lock<std::mutex>(indexMutexes_[i]);
+        indexLocks[i] = std::unique_lock<std::mutex>(indexMutexes_[i], std::defer_lock);
+        if (mode == KvVciCloseMode::OnCallingThread) {
+            static_cast<void>(indexLocks[i].try_lock());
+        } else {
+            indexLocks[i].lock();
+        }
     }
     std::unordered_map<std::uint32_t, std::shared_ptr<KvVciDevice>> devices;
     {

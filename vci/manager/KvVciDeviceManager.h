@@ -19,7 +19,8 @@ class KvVciDevice;
 
 enum class KvVciCloseMode {
     Parallel,        // one close worker per device, joined before returning
-    OnCallingThread, // one device after the other on the caller's thread (library unload)
+    OnCallingThread, // one device after the other on the caller's thread, waiting for no
+                     // open of another thread (library unload, crash)
 };
 
 class KvVciDeviceManager {
