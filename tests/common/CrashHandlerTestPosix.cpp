@@ -1,12 +1,14 @@
 // The crash hook in real dying processes: the handler runs once, then the process
 // ends by the signal that killed it. A handler that was there before takes the signal
-// instead: it recovers (the process lives on) or ends the process itself.
+// instead: it recovers (the process lives on) or ends the process itself; an abort or
+// a fault in our own code runs ours first.
 #include "common/Utils.h"
 #include "tests/support/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +16,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-
-#include <csetjmp>
 
 #include <fcntl.h>
 #include <sys/wait.h>
