@@ -19,7 +19,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -59,17 +61,26 @@ public:
     }
     int32_t openLog(const char* path) const { return call("ZxOpenLog", path, 0, 10, 3); }
 
-    // Log, device 0, CAN FD channel 0 and saving open, and records read: false when a
-    // step failed.
-    bool openAndRead(const fs::path& dir, const char* mapping) {
+    // Log, device 0, CAN FD channel 0 and saving open, and records read: "" or the step
+    // that failed with its code.
+    std::string openAndRead(const fs::path& dir, const char* mapping) {
         const std::string save = (dir / "save").string();
-        if (!loaded() || openLog((dir / "zx.log").string().c_str()) != ZX_OK ||
-            call("ZxOpenDev", 0u, 0u, 1) != ZX_OK ||
-            call("ZxInitCANFD", 0u, 0u, 500000u, 2000000u) != ZX_OK ||
-            call("ZxStartSaveFile", 0u, 0u, save.c_str(), mapping, 10) != ZX_OK) {
-            return false;
+        if (!loaded()) {
+            return dlerror();
         }
-        return readMore(50) == ZX_OK;
+        const std::pair<const char*, std::function<int32_t()>> steps[] = {
+            {"ZxOpenLog", [&] { return openLog((dir / "zx.log").string().c_str()); }},
+            {"ZxOpenDev", [&] { return call("ZxOpenDev", 0u, 0u, 1); }},
+            {"ZxInitCANFD", [&] { return call("ZxInitCANFD", 0u, 0u, 500000u, 2000000u); }},
+            {"ZxStartSaveFile", [&] { return call("ZxStartSaveFile", 0u, 0u, save.c_str(), mapping, 10); }},
+            {"ZxReadBuffer", [&] { return readMore(50); }},
+        };
+        for (const auto& [step, run] : steps) {
+            if (const int32_t result = run(); result != ZX_OK) {
+                return std::string(step) + " " + std::to_string(result);
+            }
+        }
+        return "";
     }
 
     // Reads at least count more records of device 0, channel 0 into read(): ZX_OK, or
@@ -172,7 +183,7 @@ TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClo
             EXPECT_EXIT(
                 {
                     LoadedLibrary library;
-                    if (!library.openAndRead(run, "0x101,T\n0x102,V\n")) {
+                    if (!library.openAndRead(run, "0x101,T\n0x102,V\n").empty()) {
                         std::_Exit(3);
                     }
                     std::raise(SIGSEGV);
@@ -181,7 +192,7 @@ TEST_F(LibraryUnloadTest, UnloadOrCrashWithOpenDeviceAndSavingStopsSavingThenClo
                 [](int status) { return !WIFEXITED(status); }, "");
         } else {
             LoadedLibrary library;
-            ASSERT_TRUE(library.openAndRead(run, "0x101,T\n0x102,V\n")) << dlerror();
+            ASSERT_EQ(library.openAndRead(run, "0x101,T\n0x102,V\n"), "");
             library.unload(); // no ZxStopSaveFile, no ZxCloseDev, no ZxCloseLog
             EXPECT_FALSE(libraryIsMapped());
         }
@@ -214,7 +225,7 @@ TEST_F(LibraryUnloadTest, FaultTheHostRuntimeRecoversFromLeavesTheLibraryReading
     std::vector<ZxCollectData> read;
     {
         LoadedLibrary library;
-        ASSERT_TRUE(library.openAndRead(dir_.path(), "0x101,T\n")) << dlerror();
+        ASSERT_EQ(library.openAndRead(dir_.path(), "0x101,T\n"), "");
         if (sigsetjmp(hostCatchPoint, 1) == 0) {
             volatile int* volatile nowhere = nullptr;
             *nowhere = 1; // a null reference of the host's
