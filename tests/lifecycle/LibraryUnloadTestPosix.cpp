@@ -83,22 +83,22 @@ public:
         return "";
     }
 
-    // Reads at least count more records of device 0, channel 0 into read(): ZX_OK, or
-    // the first code other than "nothing to read", or ZX_ERR_NO_DATA when too few came.
+    // Reads at least count more records of device 0, channel 0 into read() within 5 s:
+    // ZX_OK, else the last code other than "nothing to read" (ZX_ERR_NO_DATA if none).
     int32_t readMore(std::size_t count) {
         const std::size_t target = read_.size() + count;
         std::vector<ZxCollectData> batch(1000);
-        int32_t failure = ZX_OK;
-        zxtest::pollUntil(std::chrono::seconds(5), [&] {
+        int32_t failure = ZX_ERR_NO_DATA;
+        const bool done = zxtest::pollUntil(std::chrono::seconds(5), [&] {
             const int32_t n = call("ZxReadBuffer", 0u, 0u, batch.data(), 1000);
             if (n > 0) {
                 read_.insert(read_.end(), batch.begin(), batch.begin() + n);
             } else if (n != ZX_ERR_NO_DATA) {
                 failure = n;
             }
-            return failure != ZX_OK || read_.size() >= target;
+            return read_.size() >= target;
         });
-        return failure != ZX_OK ? failure : read_.size() >= target ? ZX_OK : ZX_ERR_NO_DATA;
+        return done ? ZX_OK : failure;
     }
     const std::vector<ZxCollectData>& read() const { return read_; }
 
