@@ -1,5 +1,6 @@
 #include "ZxLiveServer.h"
 
+#include "ZxLiveListenSocket.h"
 #include "ZxLivePage.h"
 
 #include <httplib.h>
@@ -64,6 +65,7 @@ bool ZxLiveServer::bind(const std::string& address, int port, std::string& error
 void ZxLiveServer::addRoutes() {
     httplib::Server& server = *server_;
     server.new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
+    server.set_socket_options(ZxLiveListenSocket::configure);
     server.set_read_timeout(kReadTimeoutSeconds, 0);
     server.set_write_timeout(kWriteTimeoutSeconds, 0);
     server.set_keep_alive_timeout(kKeepAliveSeconds);

@@ -82,7 +82,7 @@
   }
 
   function draw() {
-    const width = Math.max(360, Math.min(900, ($("charts").clientWidth - 40) / Math.min(2, charts.size || 1)));
+    const width = Math.max(360, Math.min(900, ($("charts").clientWidth - 60) / Math.min(2, charts.size || 1)));
     for (const chart of charts.values()) {
       if (chart.rebuild || !chart.plot) {
         if (chart.plot) chart.plot.destroy();
@@ -92,12 +92,12 @@
         for (const line of chart.lines.values()) {
           const color = colors[i % colors.length];
           series.push({ label: line.label, stroke: color, width: 1, spanGaps: true });
-          series.push({ label: line.label + " min", stroke: color, width: 1, spanGaps: true });
+          series.push({ label: "min", stroke: color, width: 1, spanGaps: true });
           bands.push({ series: [series.length - 2, series.length - 1], fill: color + "33" });
           i++;
         }
         chart.plot = new uPlot(
-          { width, height: 240, series, bands, legend: { show: chart.lines.size <= 8 }, scales: { x: { time: true } } },
+          { width, height: 240, series, bands, legend: { show: chart.lines.size <= 8, live: false }, scales: { x: { time: true } } },
           dataOf(chart),
           chart.element
         );
