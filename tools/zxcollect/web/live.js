@@ -97,7 +97,7 @@
           i++;
         }
         chart.plot = new uPlot(
-          { width, height: 240, series, bands, legend: { show: chart.lines.size <= 8, live: false }, scales: { x: { time: true } } },
+          { width, height: 240, series, bands, legend: { show: chart.lines.size <= 16, live: false }, scales: { x: { time: true } } },
           dataOf(chart),
           chart.element
         );
