@@ -91,7 +91,7 @@ void ZxCollectSession::printProcessFigures(const char* when) {
 bool ZxCollectSession::startLivePage() {
     liveFeed_ = std::make_unique<ZxLiveFeed>(slots_.size());
     liveMessages_ = std::make_unique<ZxLiveMessages>(options_.mapping, slots_, !options_.saveRoot.empty());
-    liveServer_ = std::make_unique<ZxLiveServer>(*liveFeed_, *liveMessages_, slots_);
+    liveServer_ = std::make_unique<ZxLiveServer>(*liveFeed_, *liveMessages_, slots_, options_.logPath);
     std::string error;
     if (!liveServer_->bind(options_.liveAddress, options_.livePort, error)) {
         std::fprintf(err_, "zxcollect: --live: %s\n", error.c_str());

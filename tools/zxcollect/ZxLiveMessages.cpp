@@ -1,6 +1,7 @@
 #include "ZxLiveMessages.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -112,12 +113,15 @@ void ZxLiveMessages::tick(const ZxLiveFeed::Snapshot& snapshot, std::uint32_t de
 }
 
 void ZxLiveMessages::status(const ZxLiveFeed::Snapshot& snapshot, std::uint32_t device, double elapsedSeconds,
-                            const std::vector<std::vector<double>>& rates, std::string& out) const {
+                            const std::vector<std::vector<double>>& rates, const std::string* losses,
+                            std::string& out) const {
     beginEvent(out, "status");
     out += "{\"device\":";
     appendNumber(out, device);
     out += ",\"elapsed\":";
     appendReal(out, elapsedSeconds, "%.1f");
+    out += ",\"losses\":";
+    out += losses == nullptr ? "null" : jsonString(*losses);
     out += ",\"unshownIdentifiers\":";
     appendNumber(out, static_cast<std::int64_t>(snapshot.unshownIdentifiers));
     out += ",\"channels\":[";
@@ -149,7 +153,10 @@ void ZxLiveMessages::status(const ZxLiveFeed::Snapshot& snapshot, std::uint32_t 
                 out += k == 0 ? "" : ",";
                 appendValue(out, series.last[k]);
             }
-            out += "]," + jsonString(series.timestamp) + "]";
+            out += "]," +
+                   jsonString(
+                       std::string(series.timestamp, strnlen(series.timestamp, sizeof series.timestamp))) +
+                   "]";
             comma = ",";
         }
     }

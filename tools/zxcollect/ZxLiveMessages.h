@@ -19,9 +19,11 @@ public:
     // Appends to out the tick of the slots of one box.
     void tick(const ZxLiveFeed::Snapshot& snapshot, std::uint32_t device, double unixSeconds,
               std::string& out) const;
-    // rates: records per second of each series of each slot, in the snapshot's order.
+    // rates: records per second of each series of each slot, in the snapshot's order;
+    // losses: the box's latest loss line from the log, "" for none, nullptr without a log.
     void status(const ZxLiveFeed::Snapshot& snapshot, std::uint32_t device, double elapsedSeconds,
-                const std::vector<std::vector<double>>& rates, std::string& out) const;
+                const std::vector<std::vector<double>>& rates, const std::string* losses,
+                std::string& out) const;
 
     static std::string jsonString(const std::string& text);
 

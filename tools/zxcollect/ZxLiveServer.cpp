@@ -34,9 +34,10 @@ void sendText(httplib::Response& response, int status, const char* text) {
 
 } // namespace
 
-ZxLiveServer::ZxLiveServer(ZxLiveFeed& feed, const ZxLiveMessages& messages, const std::vector<ZxSlot>& slots)
+ZxLiveServer::ZxLiveServer(ZxLiveFeed& feed, const ZxLiveMessages& messages, const std::vector<ZxSlot>& slots,
+                           const std::string& logPath)
     : feed_(feed), messages_(messages), slots_(slots), server_(std::make_unique<httplib::Server>()),
-      stream_(kStreamMessages) {
+      stream_(kStreamMessages), logWatch_(logPath) {
     for (const ZxSlot& slot : slots_) {
         if (std::find(devices_.begin(), devices_.end(), slot.device) == devices_.end()) {
             devices_.push_back(slot.device);
@@ -161,6 +162,7 @@ void ZxLiveServer::publishOnce(bool withStatus) {
         const Clock::time_point now = Clock::now();
         const double seconds = std::chrono::duration<double>(now - lastStatus_).count();
         lastStatus_ = now;
+        logWatch_.poll();
         for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
             const std::vector<ZxLiveFeed::Series>& table = snapshot_.series[slot];
             lastRecords_[slot].resize(table.size(), 0);
@@ -178,7 +180,9 @@ void ZxLiveServer::publishOnce(bool withStatus) {
         std::string text;
         messages_.tick(snapshot_, device, unixSeconds, text);
         if (withStatus) {
-            messages_.status(snapshot_, device, elapsed, rates_, text);
+            const std::string losses = logWatch_.lossesOf(device);
+            messages_.status(snapshot_, device, elapsed, rates_, logWatch_.watching() ? &losses : nullptr,
+                             text);
         }
         stream_.publish(device, std::move(text));
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ZxLiveFeed.h"
+#include "ZxLiveLogWatch.h"
 #include "ZxLiveMessages.h"
 #include "ZxLiveStream.h"
 
@@ -21,7 +22,9 @@ class ZxLiveServer {
 public:
     static constexpr int kMaxClients = 8;
 
-    ZxLiveServer(ZxLiveFeed& feed, const ZxLiveMessages& messages, const std::vector<ZxSlot>& slots);
+    // logPath: the library's log (--log), where the link's loss counters are; may be empty.
+    ZxLiveServer(ZxLiveFeed& feed, const ZxLiveMessages& messages, const std::vector<ZxSlot>& slots,
+                 const std::string& logPath);
     ~ZxLiveServer();
 
     // Binds address:port (port 0: any free port); false with the reason in error.
@@ -50,6 +53,7 @@ private:
 
     // The publisher's own state.
     ZxLiveFeed::Snapshot snapshot_;
+    ZxLiveLogWatch logWatch_;
     std::vector<std::vector<std::uint64_t>> lastRecords_;
     std::vector<std::vector<double>> rates_;
     std::chrono::steady_clock::time_point started_;

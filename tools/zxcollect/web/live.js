@@ -119,8 +119,13 @@
         row.insertCell().textContent = text;
       }
     }
-    $("losses").textContent =
-      status.unshownIdentifiers > 0 ? status.unshownIdentifiers + " records of identifiers beyond the table's room" : "";
+    const losses =
+      status.losses === null
+        ? "Link losses: in the library's log (run with --log to see them here)"
+        : "Link losses: " + (status.losses || "none reported");
+    const unshown =
+      status.unshownIdentifiers > 0 ? "; " + status.unshownIdentifiers + " records of identifiers beyond the table's room" : "";
+    $("losses").textContent = losses + unshown;
     const latest = $("latest").tBodies[0];
     latest.replaceChildren();
     for (const [slot, canId, records, rate, values, time] of status.rows) {
