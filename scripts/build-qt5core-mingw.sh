@@ -35,18 +35,7 @@ fi
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
-# Source lines for the archive the machine already uses (deb -> deb-src), once.
-if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -rqs '^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  echo "build-qt5core-mingw: adding source lines for the Debian archive"
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    sed 's/^Types: deb$/Types: deb-src/' "$f" | "${as_root[@]}" tee "${f%.sources}-src.sources" >/dev/null
-  done
-  if [ -f /etc/apt/sources.list ]; then
-    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | "${as_root[@]}" tee /etc/apt/sources.list.d/zx-debian-src.list >/dev/null
-  fi
-  "${as_root[@]}" apt-get update -qq
-fi
+"$(dirname "$0")/debian-source-lines.sh"
 needed=()
 for p in $compiler dpkg-dev perl python3 make xz-utils; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || needed+=("$p")

@@ -12,7 +12,8 @@ shift || true
 third=$build/third_party
 qt=qt5core-mingw$bits
 
-if [ ! -d "$third/$qt" ] || [ ! -d "$third/include/fmt" ] || [ ! -d "$third/gtest" ] ||
+if [ ! -d "$third/$qt" ] || [ ! -d "$third/include/fmt" ] || [ ! -f "$third/include/httplib.h" ] ||
+  [ ! -d "$third/gtest" ] ||
   [ ! -f "$build/wine/system.reg" ]; then
   ZX_WIN_ARCH=$arch "$repo/scripts/setup-windows.sh" "$build"
 fi

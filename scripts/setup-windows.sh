@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prepares the Windows cross build in the build folder (default build-win, or build-win32
 # for ZX_WIN_ARCH=i686): unpacks Qt 5 Core for mingw, gathers the {fmt} and ConcurrentQueue
-# headers into an include folder of their own, builds GoogleTest for mingw from Debian's
+# headers (and cpp-httplib's, from its Debian source package) into an include folder of their own, builds GoogleTest for mingw from Debian's
 # sources and creates the wine prefix. Everything lands in the build folder; nothing of it
 # is committed.
 #   [ZX_WIN_ARCH=x86_64|i686] scripts/setup-windows.sh [BUILD_DIR]
@@ -49,6 +49,22 @@ for dir in fmt concurrentqueue; do
   [ -d "/usr/include/$dir" ] || { echo "setup-windows: /usr/include/$dir missing (run scripts/setup.sh)" >&2; exit 1; }
   cp -r "/usr/include/$dir" "$third/include/$dir"
 done
+
+# cpp-httplib for zxcollect's live page. Debian's libcpp-httplib-dev holds only the
+# declarations (the code is in its Linux shared library), so the cross build takes the
+# whole header from Debian's source package of the same library, kept in the build folder.
+httplib_src=$third/cpp-httplib
+if [ ! -f "$httplib_src/httplib.h" ]; then
+  echo "setup-windows: fetching Debian's cpp-httplib source package for its header"
+  rm -rf "$httplib_src" && mkdir -p "$httplib_src"
+  "$repo/scripts/debian-source-lines.sh"
+  (cd "$httplib_src" && apt-get source --download-only -qq cpp-httplib >/dev/null 2>&1) || {
+    echo "setup-windows: apt-get source cpp-httplib failed (are deb-src lines in the apt sources?)" >&2
+    exit 1
+  }
+  tar -xJf "$httplib_src"/cpp-httplib_*.orig.tar.xz -C "$httplib_src" --wildcards --strip-components=1 '*/httplib.h'
+fi
+cp "$httplib_src/httplib.h" "$third/include/httplib.h"
 
 # GoogleTest for mingw, from the sources Debian ships with libgtest-dev.
 gtest_src=/usr/src/googletest

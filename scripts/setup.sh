@@ -11,6 +11,12 @@ packages=(
   mono-mcs mono-runtime
   clang libclang-rt-dev
 )
+# zxcollect --live: the HTTP server library, npm for the page's charting library, and the
+# headless browser of its test; socat relays the page out of the demos' private namespace.
+packages+=(libcpp-httplib-dev chromium chromium-driver python3-selenium socat)
+# Debian's nodejs and npm, unless an npm is there already (another node distribution's
+# nodejs carries its own npm and conflicts with Debian's).
+command -v npm >/dev/null || packages+=(nodejs npm)
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)

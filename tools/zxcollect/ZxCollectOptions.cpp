@@ -64,10 +64,13 @@ std::string ZxCollectOptions::usage() {
            "  --duration SECONDS         stop after this time; default: until Ctrl-C\n"
            "  --log FILE                 write the library's log to FILE\n"
            "  --log-level 0..3           0 debug, 1 information (default), 2 warning, 3 error\n"
+           "  --live [ADDR:]PORT         serve a live page of the run at http://ADDR:PORT/ (default\n"
+           "                             address 127.0.0.1; port 0 picks a free port)\n"
            "  --codes                    print the table of result codes and exit\n"
            "  --help                     print this text and exit\n"
            "\n"
-           "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error.\n";
+           "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error,\n"
+           "3 when the live page cannot listen on its address.\n";
 }
 
 bool ZxCollectOptions::hasDevice(std::uint32_t device) const {
@@ -116,6 +119,7 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
         {"--duration", kValue, [this](const std::string& value) { return parseDuration(value); }},
         {"--log", kValue, OptionTable::text(logPath)},
         {"--log-level", kValue, OptionTable::number(logLevel, 0, 3)},
+        {"--live", kValue, [this](const std::string& value) { return parseLive(value); }},
     });
     const OptionTable::Outcome result = table.parse(argc, argv);
     switch (result.problem) {
@@ -312,4 +316,20 @@ bool ZxCollectOptions::parseFrequency(const std::string& value) {
 
 bool ZxCollectOptions::parseDuration(const std::string& value) {
     return ArgumentText::toReal(value, durationSeconds) && durationSeconds > 0.0;
+}
+
+// [ADDR:]PORT; the address is checked when the page binds it.
+bool ZxCollectOptions::parseLive(const std::string& value) {
+    const std::size_t colon = value.rfind(':');
+    std::int64_t port = 0;
+    if (!toRange(colon == std::string::npos ? value : value.substr(colon + 1), 0, 65535, port) ||
+        colon == 0) {
+        error = "--live wants [ADDR:]PORT with PORT 0..65535, not '" + value + "'";
+        return false;
+    }
+    if (colon != std::string::npos) {
+        liveAddress = value.substr(0, colon);
+    }
+    livePort = static_cast<std::int32_t>(port);
+    return true;
 }

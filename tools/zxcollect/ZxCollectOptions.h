@@ -49,6 +49,9 @@ public:
     double durationSeconds = 0.0;
     std::string logPath;
     std::int32_t logLevel = 1;
+    // --live: the address and port of the live page; port -1 for no page.
+    std::string liveAddress = "127.0.0.1";
+    std::int32_t livePort = -1;
     std::string error;
 
 private:
@@ -60,6 +63,7 @@ private:
     bool parseTerminalResistor(const std::string& value);
     bool parseFrequency(const std::string& value);
     bool parseDuration(const std::string& value);
+    bool parseLive(const std::string& value);
     // --mapping (text) or --mapping-file (path); only one of them, once.
     bool parseMapping(const std::string& option, const std::string& value);
     // Gives every box its channels and terminal resistors once all options are read.

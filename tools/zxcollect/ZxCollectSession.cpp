@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // One ZxReadBuffer call hands over at most this many records.
 constexpr std::int32_t kReadCapacity = 10000;
+// Exit status when the live page cannot listen.
+constexpr int kLivePageFailed = 3;
 // The box delivers datagrams every few milliseconds; polling faster only burns a core.
 constexpr std::chrono::milliseconds kIdleWait{1};
 // Size and count of rotated log files.
@@ -86,8 +88,37 @@ void ZxCollectSession::printProcessFigures(const char* when) {
     std::fflush(out_);
 }
 
+bool ZxCollectSession::startLivePage() {
+    liveFeed_ = std::make_unique<ZxLiveFeed>(slots_.size());
+    liveMessages_ = std::make_unique<ZxLiveMessages>(options_.mapping, slots_, !options_.saveRoot.empty());
+    liveServer_ = std::make_unique<ZxLiveServer>(*liveFeed_, *liveMessages_, slots_, options_.logPath);
+    std::string error;
+    if (!liveServer_->bind(options_.liveAddress, options_.livePort, error)) {
+        std::fprintf(err_, "zxcollect: --live: %s\n", error.c_str());
+        std::fflush(err_);
+        liveServer_.reset();
+        return false;
+    }
+    if (options_.liveAddress != "127.0.0.1" && options_.liveAddress != "localhost" &&
+        options_.liveAddress != "::1") {
+        std::fprintf(err_,
+                     "zxcollect: warning: the live page has no authentication; everyone who reaches %s "
+                     "can see this measurement\n",
+                     options_.liveAddress.c_str());
+    }
+    liveServer_->start();
+    const bool v6 = options_.liveAddress.find(':') != std::string::npos;
+    std::fprintf(out_, "Live page: http://%s%s%s:%d/\n", v6 ? "[" : "", options_.liveAddress.c_str(),
+                 v6 ? "]" : "", liveServer_->port());
+    std::fflush(out_);
+    return true;
+}
+
 int ZxCollectSession::run() {
     ZxConsole::installStopHandler();
+    if (options_.livePort >= 0 && !startLivePage()) {
+        return kLivePageFailed;
+    }
     ZxCsvListing listing(options_.saveRoot);
     if (!options_.saveRoot.empty()) {
         listing.takeSnapshot();
@@ -97,6 +128,9 @@ int ZxCollectSession::run() {
         readUntilStopped();
     }
     shutDown();
+    if (liveServer_) {
+        liveServer_->stop();
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printSummary(seconds);
     if (!options_.saveRoot.empty()) {
@@ -248,6 +282,9 @@ void ZxCollectSession::readUntilStopped() {
                 ZxReadBuffer(where.device, where.channel, records_.data(), kReadCapacity);
             if (count > 0) {
                 statistics_.add(slot, records_.data(), count, saving);
+                if (liveFeed_) {
+                    liveFeed_->add(slot, records_.data(), count);
+                }
                 gotRecords = true;
             } else if (count != ZX_ERR_NO_DATA) {
                 progress.finish();
@@ -261,6 +298,9 @@ void ZxCollectSession::readUntilStopped() {
         // after a slow start) still shows a line.
         const Clock::time_point now = Clock::now();
         progress.update(now, statistics_);
+        if (liveFeed_) {
+            liveFeed_->offer(now, statistics_);
+        }
         if (timed && now >= end) {
             break;
         }

@@ -6,11 +6,15 @@
 
 #include "ZxCollectOptions.h"
 #include "ZxCollectStatistics.h"
+#include "ZxLiveFeed.h"
+#include "ZxLiveMessages.h"
+#include "ZxLiveServer.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +23,8 @@ class ZxCollectSession {
 public:
     ZxCollectSession(const ZxCollectOptions& options, std::FILE* out, std::FILE* err);
 
-    // The exit status: 0 when every call succeeded, 1 when one failed.
+    // The exit status: 0 when every call succeeded, 1 when one failed, 3 when the live
+    // page could not listen (before anything was opened).
     int run();
 
 private:
@@ -27,6 +32,8 @@ private:
     bool check(const char* call, const std::string& arguments, std::int32_t result);
     // The steps before reading, in order; each false (with a message) on a failure.
     bool setUp();
+    // --live: binds the page's address and starts serving; false (with a message) when it cannot.
+    bool startLivePage();
     bool openLog();
     bool openDevices();
     bool initialiseChannels();
@@ -56,6 +63,10 @@ private:
     std::vector<std::uint32_t> openDevices_;
     std::vector<ZxSlot> initialisedSlots_;
     std::vector<ZxSlot> savingSlots_;
+    // Only with --live.
+    std::unique_ptr<ZxLiveFeed> liveFeed_;
+    std::unique_ptr<ZxLiveMessages> liveMessages_;
+    std::unique_ptr<ZxLiveServer> liveServer_;
     // (call, code) -> how often it failed.
     std::map<std::pair<std::string, std::int32_t>, int> failures_;
 };

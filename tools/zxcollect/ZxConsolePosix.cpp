@@ -25,4 +25,6 @@ void ZxConsole::installStopHandler() {
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A live page closed in the middle of a write must not end the collection.
+    std::signal(SIGPIPE, SIG_IGN);
 }
