@@ -1,8 +1,5 @@
 #include "filesave/SharedOutputFile.h"
 
-#include <cerrno>
-#include <system_error>
-
 SharedOutputFile::SharedOutputFile() = default;
 
 SharedOutputFile::~SharedOutputFile() {
@@ -25,27 +22,48 @@ SharedOutputFile::CreateResult SharedOutputFile::createNew(const std::string& ut
     return CreateResult::Created;
 }
 
-bool SharedOutputFile::write(const char* data, std::size_t size, std::string& errorText) {
+bool SharedOutputFile::reopenForAppend(const std::string& utf8Path, std::string& errorText) {
+    close();
+    std::FILE* stream = openAppend(utf8Path, errorText);
+    if (stream == nullptr) {
+        return false;
+    }
+    stream_ = stream;
+    good_ = true;
+    path_ = utf8Path;
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
+    return true;
+}
+
+bool SharedOutputFile::write(const char* data, std::size_t size, std::size_t& written,
+                             std::string& errorText) {
+    written = 0;
     if (!good()) {
         errorText = "the file is not open";
         return false;
     }
-    errno = 0;
-    if (std::fwrite(data, 1, size, stream_) != size) {
-        const int error = errno;
-        errorText = error != 0 ? std::generic_category().message(error) : "incomplete write";
+    written = writeDescriptor(stream_, data, size, errorText);
+    if (written != size) {
         good_ = false;
         return false;
     }
     return true;
 }
 
+bool SharedOutputFile::truncate(std::uint64_t size, std::string& errorText) {
+    if (stream_ == nullptr) {
+        errorText = "the file is not open";
+        return false;
+    }
+    return truncateDescriptor(stream_, size, errorText);
+}
+
 bool SharedOutputFile::close() {
     if (stream_ == nullptr) {
         return true;
     }
-    bool ok = good_ && std::fflush(stream_) == 0;
-    ok = std::fclose(stream_) == 0 && ok;
+    // Nothing is buffered in the stream: the writes went to the descriptor.
+    const bool ok = std::fclose(stream_) == 0 && good_;
     stream_ = nullptr;
     good_ = false;
     return ok;

@@ -31,6 +31,48 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
     return stream;
 }
 
+std::FILE* SharedOutputFile::openAppend(const std::string& utf8Path, std::string& errorText) {
+    const int fd = ::open(utf8Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        errorText = std::generic_category().message(errno);
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(fd, "ab");
+    if (stream == nullptr) {
+        errorText = std::generic_category().message(errno);
+        ::close(fd);
+    }
+    return stream;
+}
+
+std::size_t SharedOutputFile::writeDescriptor(std::FILE* stream, const char* data, std::size_t size,
+                                              std::string& errorText) {
+    const int fd = ::fileno(stream);
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            errorText = n < 0 ? std::generic_category().message(errno) : "incomplete write";
+            break;
+        }
+    }
+    return written;
+}
+
+bool SharedOutputFile::truncateDescriptor(std::FILE* stream, std::uint64_t size, std::string& errorText) {
+    const int fd = ::fileno(stream);
+    const auto length = static_cast<off_t>(size);
+    if (::ftruncate(fd, length) != 0 || ::lseek(fd, length, SEEK_SET) < 0) {
+        errorText = std::generic_category().message(errno);
+        return false;
+    }
+    return true;
+}
+
 void SharedOutputFile::removeFile(const std::string& utf8Path) {
     ::unlink(utf8Path.c_str());
 }

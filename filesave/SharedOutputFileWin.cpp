@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 
@@ -64,6 +65,72 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
     }
     result = CreateResult::Created;
     return stream;
+}
+
+std::FILE* SharedOutputFile::openAppend(const std::string& utf8Path, std::string& errorText) {
+    std::wstring widePath;
+    if (!utf8ToWide(utf8Path, widePath)) {
+        errorText = "the path is not valid UTF-8";
+        return nullptr;
+    }
+    // GENERIC_WRITE rather than append-only access: a short write is cut back with
+    // SetEndOfFile, which needs it. No one else may write (FILE_SHARE_READ), so the
+    // position set at the end stays there.
+    HANDLE handle = ::CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errorText = std::system_category().message(static_cast<int>(::GetLastError()));
+        return nullptr;
+    }
+    LARGE_INTEGER none{};
+    if (!::SetFilePointerEx(handle, none, nullptr, FILE_END)) {
+        errorText = std::system_category().message(static_cast<int>(::GetLastError()));
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_APPEND | _O_BINARY);
+    if (fd == -1) {
+        ::CloseHandle(handle);
+        errorText = "no C runtime descriptor for the file";
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(fd, "ab");
+    if (stream == nullptr) {
+        ::_close(fd); // also closes the handle
+        errorText = "no C runtime stream for the file (too many open)";
+    }
+    return stream;
+}
+
+std::size_t SharedOutputFile::writeDescriptor(std::FILE* stream, const char* data, std::size_t size,
+                                              std::string& errorText) {
+    HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    std::size_t written = 0;
+    while (written < size) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size - written, 1u << 30));
+        DWORD done = 0;
+        if (!::WriteFile(handle, data + written, part, &done, nullptr)) {
+            errorText = std::system_category().message(static_cast<int>(::GetLastError()));
+            break;
+        }
+        if (done == 0) {
+            errorText = "incomplete write";
+            break;
+        }
+        written += done;
+    }
+    return written;
+}
+
+bool SharedOutputFile::truncateDescriptor(std::FILE* stream, std::uint64_t size, std::string& errorText) {
+    HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) {
+        errorText = std::system_category().message(static_cast<int>(::GetLastError()));
+        return false;
+    }
+    return true;
 }
 
 void SharedOutputFile::removeFile(const std::string& utf8Path) {

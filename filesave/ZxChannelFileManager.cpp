@@ -46,7 +46,22 @@ char* appendDecimal(char* out, std::int32_t value) {
 
 ZxChannelFileManager::ZxChannelFileManager(const std::string& rootDirectory, int channel,
                                            const std::string& name, std::uint16_t maxFileSizeMB)
-    : rootDirectory_(rootDirectory), channel_(channel), name_(name) {
+    : rootDirectory_(rootDirectory), channel_(channel), name_(name),
+      ownOpenFiles_(std::make_unique<ZxOpenFileCache>()),
+      ownWaitingPoints_(std::make_unique<ZxPointBudget>()), openFiles_(*ownOpenFiles_),
+      waitingPoints_(*ownWaitingPoints_) {
+    setFileSize(maxFileSizeMB);
+}
+
+ZxChannelFileManager::ZxChannelFileManager(const std::string& rootDirectory, int channel,
+                                           const std::string& name, std::uint16_t maxFileSizeMB,
+                                           ZxOpenFileCache& openFiles, ZxPointBudget& waitingPoints)
+    : rootDirectory_(rootDirectory), channel_(channel), name_(name), openFiles_(openFiles),
+      waitingPoints_(waitingPoints) {
+    setFileSize(maxFileSizeMB);
+}
+
+void ZxChannelFileManager::setFileSize(std::uint16_t maxFileSizeMB) {
     const std::uint64_t requested = static_cast<std::uint64_t>(maxFileSizeMB) * kBytesPerMiB;
     if (requested < kMinFileBytes || requested > kMaxFileBytes) {
         zxLog(ZxLevel::Warning, "Invalid file size ({}M), corrected", maxFileSizeMB);
@@ -58,6 +73,11 @@ ZxChannelFileManager::ZxChannelFileManager(const std::string& rootDirectory, int
 
 ZxChannelFileManager::~ZxChannelFileManager() {
     closeFile();
+    releaseWaiting(backlog_.size());
+}
+
+void ZxChannelFileManager::releaseWaiting(std::size_t count) {
+    waitingPoints_.give(count);
 }
 
 void ZxChannelFileManager::pushPoints(const ZxChannelDataPoint* points, std::size_t count) {
@@ -77,18 +97,14 @@ void ZxChannelFileManager::writePending(ZxFileSaveScratch& scratch, WriteMode mo
         }
         if (!writeChunk(scratch, std::min(pending, kPointsPerChunk))) {
             // The next file takes over from the next pass on: a full disk may have room
-            // again by then.
+            // again by then. At stop the rest is discarded.
             nextOpenAttempt_ = Clock::now() + kRetryInterval;
-            if (mode != WriteMode::Final) {
-                break;
-            }
+            break;
         }
         if (bytesWritten_ >= maxFileBytes_) {
             closeFile();
             ++fileIndex_;
-            if (openNewFile() && !writeHeader()) {
-                closeFile();
-            }
+            startNewFile();
         }
     }
     if (mode == WriteMode::Final) {
@@ -100,31 +116,59 @@ void ZxChannelFileManager::writePending(ZxFileSaveScratch& scratch, WriteMode mo
 
 bool ZxChannelFileManager::ensureOpen(WriteMode mode) {
     if (file_.isOpen()) {
+        openFiles_.touch(*this);
+        return true;
+    }
+    if (closedForNow_ && reopenFile()) {
         return true;
     }
     if (mode != WriteMode::Final && Clock::now() < nextOpenAttempt_) {
         return false;
     }
+    if (startNewFile()) {
+        return true;
+    }
+    nextOpenAttempt_ = Clock::now() + kRetryInterval;
+    return false;
+}
+
+bool ZxChannelFileManager::reopenFile() {
+    closedForNow_ = false;
+    openFiles_.makeRoom();
+    std::string reason;
+    if (file_.reopenForAppend(currentPath_, reason)) {
+        openFiles_.touch(*this);
+        return true;
+    }
+    // Removed or moved away meanwhile (a user making room): it stays as it is.
+    zxLog(ZxLevel::Error, "Failed to open file: {} ({})", currentPath_, reason);
+    zxLog(ZxLevel::Info, "File closed: {}", currentPath_);
+    ++fileIndex_;
+    return false;
+}
+
+bool ZxChannelFileManager::startNewFile() {
+    openFiles_.makeRoom();
     if (openNewFile() && writeHeader()) {
-        backlogLimit_ = SIZE_MAX;
+        openFiles_.touch(*this);
         return true;
     }
     closeFile();
-    nextOpenAttempt_ = Clock::now() + kRetryInterval;
-    // Until a file opens, the points wait up to a bound.
-    backlogLimit_ = backlogStart_ + kMaxBacklogPoints;
-    if (backlog_.size() > backlogLimit_) {
-        const std::size_t excess = backlog_.size() - backlogLimit_;
-        backlog_.resize(backlogLimit_);
-        dropBeyondBacklog(excess);
-    }
     return false;
+}
+
+void ZxChannelFileManager::closeForNow() {
+    // Only written whole chunks are in it and nothing is buffered: a close that fails
+    // loses nothing, and the reopen says whether the file is still there.
+    file_.close();
+    closedForNow_ = true;
 }
 
 bool ZxChannelFileManager::writeChunk(ZxFileSaveScratch& scratch, std::size_t count) {
     char* const text = scratch.lineBuffer.get();
     char* out = text;
-    const ZxChannelDataPoint* point = backlog_.data() + backlogStart_;
+    const ZxChannelDataPoint* const first = backlog_.data() + backlogStart_;
+    const ZxChannelDataPoint* point = first;
     for (std::size_t i = 0; i < count; ++i, ++point) {
         if (point->value == ZX_NO_VALUE) {
             continue;
@@ -138,30 +182,51 @@ bool ZxChannelFileManager::writeChunk(ZxFileSaveScratch& scratch, std::size_t co
         out = appendDecimal(out, point->value);
         *out++ = '\n';
     }
-    backlogStart_ += count;
     const auto textBytes = static_cast<std::size_t>(out - text);
-    if (textBytes == 0) {
-        return true;
-    }
+    std::size_t written = 0;
     std::string reason;
-    if (file_.write(text, textBytes, reason)) {
+    if (textBytes == 0 || file_.write(text, textBytes, written, reason)) {
+        backlogStart_ += count;
         bytesWritten_ += textBytes;
         return true;
     }
     zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);
-    pointsNotWritten_ += count;
-    zxLog(
-        ZxLevel::Error,
-        "Lost {} points for CH{}/'{}' ({} in this save): {}; the file is closed and the next one takes over",
-        count, channel_, name_, pointsNotWritten_, reason);
-    // What reached the file stays; the failed file is not kept open.
+    // The points of the lines on disk are done; the first one after them (no-value
+    // points make no line) waits for the next file with all that follow.
+    std::size_t lines = keepWholeLines(text, written);
+    std::size_t done = 0;
+    for (; done < count && (lines != 0 || first[done].value == ZX_NO_VALUE); ++done) {
+        lines -= first[done].value == ZX_NO_VALUE ? 0 : 1;
+    }
+    backlogStart_ += done;
+    zxLog(ZxLevel::Error,
+          "Wrote {} of {} points for CH{}/'{}' before the write failed ({}); the file is closed, the "
+          "rest waits for the next one",
+          done, count, channel_, name_, reason);
     closeFile();
     ++fileIndex_;
     return false;
 }
 
+std::size_t ZxChannelFileManager::keepWholeLines(const char* text, std::size_t written) {
+    std::size_t kept = written;
+    while (kept != 0 && text[kept - 1] != '\n') {
+        --kept;
+    }
+    if (kept != written) {
+        std::string reason;
+        if (!file_.truncate(bytesWritten_ + kept, reason)) {
+            zxLog(ZxLevel::Error, "Failed to cut file {} back to its last whole line: {}", currentPath_,
+                  reason);
+        }
+    }
+    bytesWritten_ += kept;
+    return static_cast<std::size_t>(std::count(text, text + kept, '\n'));
+}
+
 void ZxChannelFileManager::compactBacklog(WriteMode mode) {
     if (backlogStart_ == backlog_.size()) {
+        releaseWaiting(backlog_.size());
         backlog_.clear();
         backlogStart_ = 0;
         // A channel that went quiet gives its memory back; a busy one keeps it.
@@ -170,10 +235,8 @@ void ZxChannelFileManager::compactBacklog(WriteMode mode) {
             std::vector<ZxChannelDataPoint>().swap(backlog_);
         }
     } else if (backlogStart_ != 0) {
+        releaseWaiting(backlogStart_);
         backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(backlogStart_));
-        if (backlogLimit_ != SIZE_MAX) {
-            backlogLimit_ -= backlogStart_;
-        }
         backlogStart_ = 0;
     }
     if (mode != WriteMode::FullChunks) {
@@ -187,12 +250,13 @@ void ZxChannelFileManager::dropBeyondBacklog(std::size_t count) {
         zxLog(ZxLevel::Error,
               "Dropped {} points for CH{}/'{}' ({} in this save): no file could be opened and {} points "
               "already wait",
-              report, channel_, name_, backlogDrops_.total(), kMaxBacklogPoints);
+              report, channel_, name_, backlogDrops_.total(), waitingPoints_.waiting());
     }
 }
 
 void ZxChannelFileManager::discardPending() {
     const std::size_t discarded = pendingPoints();
+    releaseWaiting(backlog_.size());
     backlog_.clear();
     backlogStart_ = 0;
     if (discarded != 0) {
@@ -241,6 +305,13 @@ bool ZxChannelFileManager::openNewFile() {
 }
 
 void ZxChannelFileManager::closeFile() {
+    openFiles_.forget(*this);
+    if (closedForNow_) {
+        // Closed by the cache already: complete as it is.
+        closedForNow_ = false;
+        zxLog(ZxLevel::Info, "File closed: {}", currentPath_);
+        return;
+    }
     if (!file_.isOpen()) {
         return;
     }
@@ -252,7 +323,8 @@ void ZxChannelFileManager::closeFile() {
 
 bool ZxChannelFileManager::writeHeader() {
     std::string reason;
-    if (!file_.isOpen() || !file_.write(kHeader, kHeaderBytes, reason)) {
+    std::size_t written = 0;
+    if (!file_.isOpen() || !file_.write(kHeader, kHeaderBytes, written, reason)) {
         if (file_.isOpen()) {
             // Nothing of ours is in it: a full disk leaves no empty file per attempt.
             zxLog(ZxLevel::Error, "Failed to write to file: {}", currentPath_);

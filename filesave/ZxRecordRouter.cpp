@@ -30,8 +30,8 @@ ZxRecordRouter::ZxRecordRouter(const std::string& rootDirectory, std::uint16_t m
     for (const auto& [identifier, name] : idMapping) {
         Writers writers;
         for (int channel = 1; channel <= kChannelCount; ++channel) {
-            writers[channel - 1] =
-                std::make_unique<ZxChannelFileManager>(rootDirectory, channel, name, maxFileSizeMB);
+            writers[channel - 1] = std::make_unique<ZxChannelFileManager>(
+                rootDirectory, channel, name, maxFileSizeMB, openFiles_, waitingPoints_);
         }
         routes_.emplace_back(identifier, std::move(writers));
     }

@@ -76,6 +76,10 @@ private:
     void writeAll(ZxFileSaveScratch& scratch, ZxChannelFileManager::WriteMode mode);
     void reportQueueDrops(std::uint64_t count);
 
+    // The save's open files and waiting points, shared by its writers (declared first:
+    // they outlive the writers).
+    ZxOpenFileCache openFiles_;
+    ZxPointBudget waitingPoints_;
     std::vector<std::pair<std::uint32_t, Writers>> routes_; // sorted by identifier
     const std::size_t maxQueuedRecords_;
 

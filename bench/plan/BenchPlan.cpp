@@ -3,8 +3,10 @@
 // four default identifiers, every channel read in a loop. Prints the time to open and
 // initialise, resident memory and threads before and after saving starts, the CPU of
 // this process over the reading time without and with saving, and the time to stop
-// saving and close everything.
+// saving and close everything, the descriptors the process holds with and without
+// saving, and whether every record read while saving is in the CSV files.
 //   scripts/netns-run.sh build/bench/plan/bench_plan [seconds of reading (default 5)] [folder]
+//                                                    [--frequency <Hz of every module>]
 
 #include "zxcollector_api.h"
 
@@ -64,12 +66,15 @@ double cpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-pid_t startSimulator() {
+pid_t startSimulator(const std::string& frequency) {
     std::string devices;
     for (std::uint32_t box = 0; box < kBoxes; ++box) {
         devices += (box == 0 ? "" : ",") + std::to_string(box);
     }
     std::vector<std::string> args = {ZX_VCI_SIM_PATH, "--devices", devices};
+    if (!frequency.empty()) {
+        args.insert(args.end(), {"--frequency", frequency});
+    }
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -143,15 +148,51 @@ std::uintmax_t folderBytes(const fs::path& folder) {
     return total;
 }
 
+// Data lines of the CH1 files below folder (every default module measures CH1, so one
+// line per record saved).
+std::uint64_t channel1Lines(const fs::path& folder) {
+    std::uint64_t lines = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && entry.path().parent_path().filename() == "CH1") {
+            std::ifstream file(entry.path(), std::ios::binary);
+            std::string line;
+            for (bool header = true; std::getline(file, line); header = false) {
+                lines += header ? 0 : 1;
+            }
+        }
+    }
+    return lines;
+}
+
+long openDescriptors() {
+    std::error_code error;
+    long count = 0;
+    for (auto it = fs::directory_iterator("/proc/self/fd", error); it != fs::directory_iterator();
+         it.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-    const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "zx_bench_plan";
+    std::vector<std::string> positional;
+    std::string frequency;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--frequency" && i + 1 < argc) {
+            frequency = argv[++i];
+        } else {
+            positional.push_back(argv[i]);
+        }
+    }
+    const double seconds = positional.size() > 0 ? std::atof(positional[0].c_str()) : 5.0;
+    const fs::path folder =
+        positional.size() > 1 ? fs::path(positional[1]) : fs::temp_directory_path() / "zx_bench_plan";
     fs::remove_all(folder);
     fs::create_directories(folder);
 
-    const pid_t simulator = startSimulator();
+    const pid_t simulator = startSimulator(frequency);
     if (simulator <= 0) {
         std::fprintf(stderr, "cannot start %s\n", ZX_VCI_SIM_PATH);
         return 1;
@@ -179,6 +220,7 @@ int main(int argc, char** argv) {
     } else {
         readFor(1.0, records); // warm-up: queues and buffers at their working size
         const long rssBefore = statusField("VmRSS");
+        const long descriptorsBefore = openDescriptors();
         const long threadsBefore = statusField("Threads");
         double cpu = cpuSeconds();
         const std::uint64_t readPlain = readFor(seconds, records);
@@ -192,14 +234,16 @@ int main(int argc, char** argv) {
         }
         const long rssStarted = statusField("VmRSS");
         const long threadsStarted = statusField("Threads");
-        readFor(2.0, records); // what queued up during the start is read first, files are open
+        // What queued up during the start is read first, files are open.
+        std::uint64_t readWhileSaving = readFor(2.0, records);
         cpu = cpuSeconds();
         const std::uint64_t readSaving = readFor(seconds, records);
         const double cpuSaving = cpuSeconds() - cpu;
         const long rssSaving = statusField("VmRSS");
+        const long descriptorsSaving = openDescriptors();
 
         // Read what is left so that nothing is queued, then stop and close.
-        readFor(0.6, records);
+        readWhileSaving += readSaving + readFor(0.6, records);
         const auto stopStart = Clock::now();
         for (std::uint32_t box = 0; box < kBoxes; ++box) {
             for (std::uint32_t channel = 0; channel < kChannels; ++channel) {
@@ -223,7 +267,13 @@ int main(int argc, char** argv) {
                    readSaving * 6.0 / seconds, (cpuSaving - cpuPlain) / seconds);
         fmt::print("stop saving on all channels: {:.0f} ms; close all: {:.0f} ms; total {:.0f} ms\n",
                    stopSeconds * 1000, closeSeconds * 1000, (stopSeconds + closeSeconds) * 1000);
+        fmt::print("open descriptors before saving / while saving: {} / {}\n", descriptorsBefore,
+                   descriptorsSaving);
         fmt::print("saved {:.1f} MB in {}\n", folderBytes(folder) / 1e6, folder.string());
+        const std::uint64_t saved = channel1Lines(folder);
+        fmt::print("records read while saving: {}; lines in the CH1 files: {}: {}\n", readWhileSaving, saved,
+                   saved == readWhileSaving ? "every record read is saved" : "MISSING OR EXTRA LINES");
+        status = saved == readWhileSaving ? status : 1;
     }
     kill(simulator, SIGTERM);
     waitpid(simulator, nullptr, 0);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -96,6 +97,65 @@ TEST(FileSystemFull, SavingResumesInANewFileOnceTheUserMakesRoom) {
     ASSERT_EQ(manager.stop(), ZX_OK);
     EXPECT_TRUE(resumed) << "no line saved after the disk had room again";
     EXPECT_TRUE(log.contains("points for CH1/'Full'")) << "lost points are counted";
+}
+
+// Points the log reports as dropped or discarded for one writer.
+std::uint64_t reportedNotSaved(const std::string& log, const std::string& writer) {
+    static const std::regex reported(R"((?:Dropped|Discarded) (\d+) points for (CH\d/'\w+'))");
+    std::uint64_t total = 0;
+    for (std::sregex_iterator it(log.begin(), log.end(), reported), end; it != end; ++it) {
+        total += (*it)[2] == writer ? std::stoull((*it)[1]) : 0;
+    }
+    return total;
+}
+
+// A chunk of lines that does not fit leaves no part of a line behind (a cut inside the
+// digits would read as a wrong value), and every point is either on disk or reported.
+TEST(FileSystemFull, FilesHoldOnlyWholeLinesAndEveryPointIsOnDiskOrReported) {
+    const fs::path disk = smallTmpfs();
+    if (disk.empty()) {
+        GTEST_SKIP() << "needs scripts/with-small-tmpfs.sh (a small tmpfs in a private mount namespace)";
+    }
+    const fs::path root = disk / "cut";
+    LogCapture log;
+    ZxCollectorFileManager manager;
+    manager.setFileInfo(root.string(), 10);
+    manager.setIdMapping({{0x101, "Cut"}});
+    ASSERT_EQ(manager.start(), ZX_OK);
+    // 6 x 60,000 lines of 12 bytes: several times the disk.
+    constexpr std::int32_t kRecords = 60000;
+    constexpr std::int32_t kFirstValue = 100000000;
+    for (std::int32_t next = 0; next < kRecords; next += 1000) {
+        std::vector<ZxCollectData> batch(1000);
+        for (std::int32_t j = 0; j < 1000; ++j) {
+            batch[j] = numbered(kFirstValue + next + j);
+        }
+        ASSERT_EQ(manager.pushData(batch.data(), batch.size()), ZX_OK);
+    }
+    ASSERT_TRUE(zxtest::pollUntil(10s, [&] { return log.contains("Failed to write to file: "); }));
+    ASSERT_EQ(manager.stop(), ZX_OK);
+
+    for (int channel = 1; channel <= 6; ++channel) {
+        const std::string folder = "CH" + std::to_string(channel);
+        std::vector<std::int32_t> onDisk;
+        for (const fs::path& file : zxtest::csvFiles(root / folder)) {
+            const std::string text = zxtest::readFile(file);
+            ASSERT_TRUE(text.empty() || text.back() == '\n') << file << " ends inside a line";
+            const std::vector<std::string> lines = zxtest::readLines(file);
+            for (std::size_t i = 1; i < lines.size(); ++i) {
+                ASSERT_TRUE(std::regex_match(lines[i], std::regex(R"(t,\d{9})"))) << file << ": " << lines[i];
+                onDisk.push_back(std::stoi(lines[i].substr(2)));
+            }
+        }
+        // In order, from the first, with nothing twice or left out before the disk filled.
+        for (std::size_t i = 0; i < onDisk.size(); ++i) {
+            ASSERT_EQ(onDisk[i], kFirstValue + static_cast<std::int32_t>(i)) << folder;
+        }
+        EXPECT_LT(onDisk.size(), static_cast<std::size_t>(kRecords)) << folder;
+        EXPECT_EQ(onDisk.size() + reportedNotSaved(log.text(), folder + "/'Cut'"),
+                  static_cast<std::size_t>(kRecords))
+            << folder;
+    }
 }
 
 } // namespace

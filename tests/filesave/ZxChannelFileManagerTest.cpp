@@ -1,5 +1,7 @@
 #include "filesave/ZxChannelFileManager.h"
 #include "filesave/LocalTimeText.h"
+#include "filesave/ZxOpenFileCache.h"
+#include "filesave/ZxPointBudget.h"
 #include "tests/support/CsvFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PollUntil.h"
@@ -130,29 +132,62 @@ TEST(ChannelFileManagerPaths, ExistingFileIsNeverTruncatedTheWriterTakesTheNextI
     EXPECT_EQ(ours, 1);
 }
 
-TEST(ChannelFileManagerPaths, PointsWaitingForAFileAreBoundedTheRestIsDroppedAndReported) {
-    TempDir scratchDir;
-    const fs::path root = scratchDir / "never";
-    writeFile(root, "a plain file where the root folder should be");
-    LogCapture log;
-    constexpr std::size_t kBound = ZxChannelFileManager::kMaxBacklogPoints;
-    {
-        ZxChannelFileManager writer(root.string(), 1, "Stuck", 10);
-        ZxFileSaveScratch scratch;
-        const ZxChannelDataPoint first = point("t", 1);
-        writer.pushPoints(&first, 1);
-        writer.writePending(scratch, WriteMode::All); // the open fails, with the system's reason
+// The writers of a save share one budget of waiting points, within the process's
+// ceiling: what is beyond either is dropped and reported, never held.
+TEST(ChannelFileManagerPaths, PointsWaitingForFilesShareTheSaveBudgetWithinTheProcessCeiling) {
+    struct Case {
+        const char* name;
+        std::size_t savePoints;
+        std::size_t ceilingPoints;
+        std::size_t heldByOtherSaves;
+        std::size_t waiting; // of the 3 x 500 points pushed
+    };
+    const Case cases[] = {
+        {"save budget", 1000, 1u << 20, 0, 1000},
+        {"process ceiling", 1u << 20, 1200, 1000, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir scratchDir;
+        const fs::path root = scratchDir / "never";
+        writeFile(root, "a plain file where the root folder should be");
+        LogCapture log;
+        ZxPointBudget::Ceiling ceiling(c.ceilingPoints);
+        ZxPointBudget otherSaves(c.heldByOtherSaves, ceiling);
+        for (std::size_t i = 0; i < c.heldByOtherSaves; ++i) {
+            ASSERT_TRUE(otherSaves.take());
+        }
+        ZxOpenFileCache openFiles;
+        ZxPointBudget budget(c.savePoints, ceiling);
+        {
+            std::vector<std::unique_ptr<ZxChannelFileManager>> writers;
+            ZxFileSaveScratch scratch;
+            for (int channel = 1; channel <= 3; ++channel) {
+                writers.push_back(std::make_unique<ZxChannelFileManager>(root.string(), channel, "Stuck", 10,
+                                                                         openFiles, budget));
+                std::vector<ZxChannelDataPoint> points(500, point("t", channel));
+                writers.back()->pushPoints(points.data(), points.size());
+                writers.back()->writePending(scratch, WriteMode::All); // the open fails
+            }
+            std::size_t waiting = 0;
+            for (const auto& writer : writers) {
+                waiting += writer->pendingPoints();
+            }
+            EXPECT_EQ(waiting, c.waiting);
+            EXPECT_EQ(budget.waiting(), c.waiting);
+            for (const auto& writer : writers) {
+                writer->writePending(scratch, WriteMode::Final);
+            }
+        }
+        EXPECT_EQ(budget.waiting(), 0u) << "discarded points give their room back";
         EXPECT_TRUE(std::regex_search(
             log.text(), std::regex(R"(Failed to open file: .*Stuck_\d{6}_\d{6}_1\.csv \(.+\))")));
-        std::vector<ZxChannelDataPoint> points(kBound - 1 + 1000, point("t", 2));
-        writer.pushPoints(points.data(), points.size());
-        EXPECT_EQ(writer.pendingPoints(), kBound);
-        finish(writer);
+        // The last writer found no room at all: one line at the first drop, the rest at stop.
+        EXPECT_TRUE(log.hasLine(3, "Dropped 1 points for CH3/'Stuck' (1 in this save): no file could be "
+                                   "opened and " +
+                                       std::to_string(c.waiting) + " points already wait"));
+        EXPECT_TRUE(log.hasLine(3, "Dropped 499 points for CH3/'Stuck' (500 in this save)"));
     }
-    // One line as the bound is first passed, the rest counted into the line at stop.
-    EXPECT_TRUE(log.hasLine(3, "Dropped 1 points for CH1/'Stuck' (1 in this save): no file could be opened"));
-    EXPECT_TRUE(log.hasLine(3, "Dropped 999 points for CH1/'Stuck' (1000 in this save)"));
-    EXPECT_TRUE(log.hasLine(3, "Discarded " + std::to_string(kBound) + " points for CH1/'Stuck'"));
 }
 
 } // namespace
