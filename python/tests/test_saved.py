@@ -63,8 +63,9 @@ def zxcollect_run(tmp_path_factory):
 def test_read_saved_gives_every_record_zxcollect_read_in_order(zxcollect_run):
     root, counts = zxcollect_run
     frame = zx.read_saved(root)
-    for (device, channel, name, measurement), saved in frame.groupby(
-            ["device", "channel", "name", "measurement"], observed=True):
+    series = frame.groupby(["device", "channel", "name", "measurement"], observed=True, dropna=False)
+    assert len(series) == len(counts) * 6
+    for (device, channel, name, measurement), saved in series:
         values = saved["value"].to_numpy().astype(np.int64)
         counter = values // 8
         assert np.all(values % 8 == measurement - 1)
