@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Records per second through Channel.read() beside the library's own rate (a C loop over
+ZxReadBuffer, read_loop.c, built here against the same library), both from vci-sim
+streaming one channel as fast as it can. Runs inside the private namespace:
+
+    scripts/netns-run.sh /usr/bin/python3 python/bench/read_rate.py [seconds] [rounds]
+
+The library, vci-sim and the header come from build/ and include/ of this tree
+(ZXCOLLECTOR_LIBRARY and ZX_VCI_SIM override the first two). Each round starts a fresh
+simulator for the C loop, then for read() with a new array per call, then for read()
+into one array; the median of the rounds is printed.
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+TREE = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(TREE / "python"))
+LIBRARY = Path(os.environ.get("ZXCOLLECTOR_LIBRARY", TREE / "build" / "api" / "libzxcollector_api.so"))
+VCI_SIM = os.environ.get("ZX_VCI_SIM", str(TREE / "build" / "tools" / "vci-sim" / "vci-sim"))
+os.environ["ZXCOLLECTOR_LIBRARY"] = str(LIBRARY)
+
+import zxcollector as zx  # noqa: E402
+
+
+def simulator(work: Path) -> subprocess.Popen:
+    output = work / "vci-sim.txt"
+    process = subprocess.Popen([VCI_SIM, "--rate", "0", "--bus-load-ms", "0"], stdout=open(output, "w"),
+                               stderr=subprocess.STDOUT)
+    end = time.monotonic() + 10
+    while "vci-sim ready" not in output.read_text():
+        if time.monotonic() > end or process.poll() is not None:
+            sys.exit(f"read_rate: vci-sim did not start: {output.read_text()}")
+        time.sleep(0.05)
+    return process
+
+
+def c_loop(work: Path, program: Path, seconds: float) -> float:
+    run = subprocess.run([str(program), str(seconds)], capture_output=True, text=True, check=True,
+                         env={**os.environ, "LD_LIBRARY_PATH": str(LIBRARY.parent)})
+    records, _, _, elapsed, _ = run.stdout.split()
+    return int(records) / float(elapsed)
+
+
+def python_loop(seconds: float, into_one_array: bool) -> float:
+    buffer = zx.empty_records(10_000) if into_one_array else None
+    with zx.Device(0) as box, box.can_fd(0) as ch:
+        start = time.monotonic() + 1.0
+        end = start + seconds
+        total = 0
+        while True:
+            t = time.monotonic()
+            records = ch.read(10_000, timeout=0.1, out=buffer)
+            if t >= end:
+                return total / (t - start)
+            if t >= start:
+                total += len(records)
+
+
+def measured(work: Path, measure) -> float:
+    process = simulator(work)
+    try:
+        return measure()
+    finally:
+        process.terminate()
+        process.wait()
+
+
+def main() -> int:
+    seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 5.0
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    with tempfile.TemporaryDirectory() as folder:
+        work = Path(folder)
+        program = work / "read_loop"
+        subprocess.run(["cc", "-O2", "-I", str(TREE / "include"), str(Path(__file__).with_name("read_loop.c")),
+                        "-o", str(program), str(LIBRARY)], check=True)
+        rates = {"C loop over ZxReadBuffer": [], "ch.read() (new array per call)": [],
+                 "ch.read(out=buffer)": []}
+        for _ in range(rounds):
+            rates["C loop over ZxReadBuffer"].append(measured(work, lambda: c_loop(work, program, seconds)))
+            rates["ch.read() (new array per call)"].append(measured(work, lambda: python_loop(seconds, False)))
+            rates["ch.read(out=buffer)"].append(measured(work, lambda: python_loop(seconds, True)))
+    library = statistics.median(rates["C loop over ZxReadBuffer"])
+    print(f"library {zx.version()} ({LIBRARY}), vci-sim --rate 0, {seconds:g} s x {rounds} rounds, medians:")
+    for name, values in rates.items():
+        rate = statistics.median(values)
+        print(f"  {name:32s} {rate:12,.0f} records/s  {100 * rate / library:5.1f}% "
+              f"(rounds: {', '.join(f'{v:,.0f}' for v in values)})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
