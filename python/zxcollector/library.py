@@ -17,7 +17,6 @@ import ctypes
 import ctypes.util
 import os
 import re
-import sys
 import threading
 from pathlib import Path
 from typing import List, Optional, Union
