@@ -118,9 +118,10 @@ class Channel:
         Waits up to timeout seconds (None: without end, 0: not at all) for the first record,
         then takes what is waiting, up to max_records, without waiting further. Returns an
         empty array when nothing arrived in time. With out (a C-contiguous RECORD_DTYPE
-        array) the records are written into it and the filled part is returned; without,
-        a new array is filled.
+        array) the library writes the records into it and the filled part is returned:
+        no copy, for loops that reuse one array; without, the array returned is new.
         """
+        fresh = out is None
         if out is None:
             out = np.empty(max_records, dtype=RECORD_DTYPE)
         elif out.dtype != RECORD_DTYPE or not out.flags.c_contiguous or not out.flags.writeable:
@@ -145,6 +146,8 @@ class Channel:
             if remaining is not None and remaining <= 0:
                 break
             time.sleep(POLL_INTERVAL if remaining is None else min(POLL_INTERVAL, remaining))
+        if fresh and filled < capacity:
+            return out[:filled].copy()  # a few records must not keep the whole buffer alive
         return out[:filled]
 
     def batches(self, duration: Optional[float] = None, max_records: int = READ_LIMIT,

@@ -122,6 +122,7 @@ class ZxError(Exception):
         self.function = function
         self.arguments = arguments
         self.code = code
+        self.hint = hint
         self.name = result_name(code, function)
         self.text = result_text(code, function)
         shared = sum(entry.value == code for entry in CODES) > 1
@@ -130,6 +131,10 @@ class ZxError(Exception):
             self.text = library_result_text(code) or self.text
         message = f"{function}({arguments}) failed: {code}{' ' + self.name if self.name else ''}: {self.text}"
         super().__init__(message + (f" ({hint})" if hint else ""))
+
+    def __reduce__(self):
+        # for pickling (multiprocessing): rebuilt from the arguments of the failed call
+        return (ZxError, (self.function, self.arguments, self.code, self.hint))
 
 
 def check(function: str, arguments: str, code: int, **context: int) -> int:
