@@ -44,3 +44,19 @@ def test_the_package_imports_as_on_windows_and_looks_for_the_dll(tmp_path):
             "print(zx.library.SYSTEM_NAMES)")
     run = python(code, PACKAGE.parent)
     assert run.returncode == 0 and run.stdout.strip() == "('zxcollector_api.dll',)", run.stderr
+
+
+def test_the_library_own_version_and_result_texts_are_used_where_it_exports_them(tmp_path):
+    # A library with the two exports of 3.1: a shim that adds them to the built one.
+    shim = tmp_path / "libzxshim.so"
+    (tmp_path / "shim.c").write_text(
+        '#include <stdint.h>\n#include <stdio.h>\n'
+        'int32_t ZxGetVersion(char* t, uint32_t c) { snprintf(t, c, "9.8.7"); return 0; }\n'
+        'int32_t ZxGetResultText(int32_t r, char* t, uint32_t c) { snprintf(t, c, "text of %d", r); return 0; }\n')
+    built = Path(os.environ["ZXCOLLECTOR_LIBRARY"])
+    subprocess.run(["cc", "-shared", "-fPIC", str(tmp_path / "shim.c"), "-o", str(shim), "-Wl,--no-as-needed",
+                    str(built), f"-Wl,-rpath,{built.parent}"], check=True)
+    code = "import zxcollector as zx; print(zx.version()); print(zx.result_text(-401)); print(zx.result_text(-1, 'ZxOpenLog'))"
+    run = python(code, PACKAGE.parent, ZXCOLLECTOR_LIBRARY=str(shim))
+    # -1 has four meanings: for a named function the package's own text says which.
+    assert run.stdout.splitlines() == ["9.8.7", "text of -401", zxcollector.result_text(-1, "ZxOpenLog")], run.stderr

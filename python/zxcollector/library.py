@@ -49,7 +49,10 @@ def encode_text(text: StrPath) -> bytes:
 def _open(path: str) -> ctypes.CDLL:
     # The functions use the platform's standard calling convention: __stdcall on Windows.
     loader = ctypes.WinDLL if _WINDOWS else ctypes.CDLL  # type: ignore[attr-defined]
-    return _native.declare(loader(path))
+    try:
+        return _native.declare(loader(path))
+    except AttributeError as missing:
+        raise OSError(f"not a zxcollector_api library: {missing}") from None
 
 
 def _candidates() -> List[str]:
