@@ -14,7 +14,7 @@ from typing import Dict, Iterator, Mapping, Optional, Tuple, Union
 
 import numpy as np
 
-from .library import StrPath, encode_text, load_library
+from .library import StrPath, encode_text, load_library, shown
 from .records import RECORD_DTYPE
 from .results import ZxError, check
 
@@ -66,8 +66,12 @@ class Saving:
         self.root = root
         self.running = False
         lib, d, c = channel._lib, channel.device.index, channel.index
-        check("ZxStartSaveFile", f"device {d}, channel {c}, root {root!r}, mapping {mapping!r}, {max_file_mb} MiB",
+        check("ZxStartSaveFile", f"device {d}, channel {c}, root {shown(root)!r}, mapping {mapping!r}, "
+                                 f"{max_file_mb} MiB",
               lib.ZxStartSaveFile(d, c, encode_text(root), _mapping_text(mapping), int(max_file_mb)))
+        if channel._saving is not None:
+            channel._saving.running = False  # the library ended that save before starting this one
+        channel._saving = self
         self.running = True
 
     def stop(self) -> None:
@@ -75,6 +79,7 @@ class Saving:
         if self.running:
             self.running = False
             ch = self.channel
+            ch._saving = None
             if not ch.open:
                 return  # resetting the channel or closing its device stopped it
             check("ZxStopSaveFile", f"device {ch.device.index}, channel {ch.index}",
@@ -96,6 +101,7 @@ class Channel:
         self.index = index
         self.open = True
         self._lib = device._lib
+        self._saving: Optional[Saving] = None
 
     def _where(self) -> str:
         return f"device {self.device.index}, channel {self.index}"

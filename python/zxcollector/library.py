@@ -46,6 +46,11 @@ def encode_text(text: StrPath) -> bytes:
     return text.encode("mbcs") if _WINDOWS else os.fsencode(text)
 
 
+def shown(text: StrPath) -> str:
+    """A path or name as text for messages."""
+    return os.fsdecode(os.fspath(text))
+
+
 def _open(path: str) -> ctypes.CDLL:
     # The functions use the platform's standard calling convention: __stdcall on Windows.
     loader = ctypes.WinDLL if _WINDOWS else ctypes.CDLL  # type: ignore[attr-defined]

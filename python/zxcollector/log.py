@@ -1,7 +1,7 @@
 """The library's log file (ZxOpenLog / ZxCloseLog)."""
 from __future__ import annotations
 
-from .library import StrPath, encode_text, load_library
+from .library import StrPath, encode_text, load_library, shown
 from .results import check
 
 DEBUG, INFORMATION, WARNING, ERROR = 0, 1, 2, 3
@@ -27,7 +27,7 @@ def open_log(path: StrPath, level: int = INFORMATION, file_size_mb: int = 10, fi
     """Starts the library's log at path: lines of level and above (0 debug with every
     datagram, 1 information, 2 warning, 3 error), rotating after file_size_mb MiB and
     keeping file_count old files. Lines from before (the library's load) come first."""
-    check("ZxOpenLog", f"{path!r}, level {level}, {file_size_mb} MiB, {file_count} files",
+    check("ZxOpenLog", f"{shown(path)!r}, level {level}, {file_size_mb} MiB, {file_count} files",
           load_library().ZxOpenLog(encode_text(path), level, file_size_mb, file_count))
     return Log(path)
 
