@@ -8,7 +8,8 @@ streaming one channel as fast as it can. Runs inside the private namespace:
 The library, vci-sim and the header come from build/ and include/ of this tree
 (ZXCOLLECTOR_LIBRARY and ZX_VCI_SIM override the first two). Each round starts a fresh
 simulator for the C loop, then for read() with a new array per call, then for read()
-into one array; the median of the rounds is printed.
+into one array, once while it streams and once reading empty what it queued; the
+median of the rounds is printed.
 """
 import os
 import statistics
@@ -39,15 +40,14 @@ def simulator(work: Path) -> subprocess.Popen:
     return process
 
 
-def c_loop(work: Path, program: Path, seconds: float) -> float:
-    run = subprocess.run([str(program), str(seconds)], capture_output=True, text=True, check=True,
+def c_loop(program: Path, mode: str, seconds: float) -> float:
+    run = subprocess.run([str(program), mode, str(seconds)], capture_output=True, text=True, check=True,
                          env={**os.environ, "LD_LIBRARY_PATH": str(LIBRARY.parent)})
     records, _, _, elapsed, _ = run.stdout.split()
     return int(records) / float(elapsed)
 
 
-def python_loop(seconds: float, into_one_array: bool) -> float:
-    buffer = zx.empty_records(10_000) if into_one_array else None
+def python_stream(seconds: float, buffer) -> float:
     with zx.Device(0) as box, box.can_fd(0) as ch:
         start = time.monotonic() + 1.0
         end = start + seconds
@@ -59,6 +59,39 @@ def python_loop(seconds: float, into_one_array: bool) -> float:
                 return total / (t - start)
             if t >= start:
                 total += len(records)
+
+
+def python_drain(seconds: float, buffer) -> float:
+    with zx.Device(0) as box, box.can_fd(0) as ch:
+        time.sleep(seconds)
+        start = time.monotonic()
+        total = 0
+        while True:
+            records = ch.read(10_000, timeout=0, out=buffer)
+            if not len(records):
+                return total / (time.monotonic() - start)
+            total += len(records)
+
+
+def interleaved(seconds: float) -> dict:
+    """Reads empty what seconds of streaming queued, taking turns call by call between the
+    bare library call through ctypes, read(out=buffer) and read(): records/s of each, all
+    under the same load."""
+    lib, buffer = zx.load_library(), zx.empty_records(10_000)
+    totals = {"bare ZxReadBuffer via ctypes": [0, 0.0], "ch.read(out=buffer)": [0, 0.0], "ch.read()": [0, 0.0]}
+    with zx.Device(0) as box, box.can_fd(0) as ch:
+        calls = [lambda: max(lib.ZxReadBuffer(0, 0, buffer.ctypes.data, 10_000), 0),
+                 lambda: len(ch.read(10_000, timeout=0, out=buffer)),
+                 lambda: len(ch.read(10_000, timeout=0))]
+        time.sleep(seconds)
+        while True:
+            for call, total in zip(calls, totals.values()):
+                start = time.perf_counter()
+                count = call()
+                total[1] += time.perf_counter() - start
+                total[0] += count
+                if count < 10_000:
+                    return {name: records / elapsed for name, (records, elapsed) in totals.items()}
 
 
 def measured(work: Path, measure) -> float:
@@ -78,17 +111,34 @@ def main() -> int:
         program = work / "read_loop"
         subprocess.run(["cc", "-O2", "-I", str(TREE / "include"), str(Path(__file__).with_name("read_loop.c")),
                         "-o", str(program), str(LIBRARY)], check=True)
-        rates = {"C loop over ZxReadBuffer": [], "ch.read() (new array per call)": [],
-                 "ch.read(out=buffer)": []}
+        buffer = zx.empty_records(10_000)
+        ways = {
+            "C loop over ZxReadBuffer": lambda mode: c_loop(program, mode, seconds),
+            "ch.read()": lambda mode: (python_drain if mode == "drain" else python_stream)(seconds, None),
+            "ch.read(out=buffer)": lambda mode: (python_drain if mode == "drain" else python_stream)(seconds, buffer),
+        }
+        rates = {(mode, way): [] for mode in ("stream", "drain") for way in ways}
+        turns: dict = {}
         for _ in range(rounds):
-            rates["C loop over ZxReadBuffer"].append(measured(work, lambda: c_loop(work, program, seconds)))
-            rates["ch.read() (new array per call)"].append(measured(work, lambda: python_loop(seconds, False)))
-            rates["ch.read(out=buffer)"].append(measured(work, lambda: python_loop(seconds, True)))
-    library = statistics.median(rates["C loop over ZxReadBuffer"])
+            for mode, way in rates:
+                rates[(mode, way)].append(measured(work, lambda: ways[way](mode)))
+            for way, rate in measured(work, lambda: interleaved(seconds)).items():
+                turns.setdefault(way, []).append(rate)
     print(f"library {zx.version()} ({LIBRARY}), vci-sim --rate 0, {seconds:g} s x {rounds} rounds, medians:")
-    for name, values in rates.items():
+    for mode, title in (("stream", "read while the simulator streams"),
+                        ("drain", f"read empty what {seconds:g} s of streaming queued")):
+        print(f"{title}:")
+        library = statistics.median(rates[(mode, "C loop over ZxReadBuffer")])
+        for way in ways:
+            values = rates[(mode, way)]
+            rate = statistics.median(values)
+            print(f"  {way:26s} {rate:12,.0f} records/s  {100 * rate / library:5.1f}% "
+                  f"(rounds: {', '.join(f'{v:,.0f}' for v in values)})")
+    print(f"read empty what {seconds:g} s queued, the three taking turns call by call:")
+    bare = statistics.median(turns["bare ZxReadBuffer via ctypes"])
+    for way, values in turns.items():
         rate = statistics.median(values)
-        print(f"  {name:32s} {rate:12,.0f} records/s  {100 * rate / library:5.1f}% "
+        print(f"  {way:28s} {rate:12,.0f} records/s  {100 * rate / bare:5.1f}% "
               f"(rounds: {', '.join(f'{v:,.0f}' for v in values)})")
     return 0
 
