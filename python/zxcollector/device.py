@@ -8,6 +8,7 @@ channel (a read removes what it returns).
 """
 from __future__ import annotations
 
+import sys
 import time
 import warnings
 from typing import Dict, Iterator, Mapping, Optional, Tuple, Union
@@ -129,7 +130,7 @@ class Channel:
         """
         fresh = out is None
         if out is None:
-            out = np.empty(max_records, dtype=RECORD_DTYPE)
+            out = self._array_for(max_records)
         elif out.dtype != RECORD_DTYPE or not out.flags.c_contiguous or not out.flags.writeable:
             raise ValueError("out must be a writeable C-contiguous array of zxcollector.RECORD_DTYPE")
         capacity = min(max_records, len(out))
@@ -152,9 +153,20 @@ class Channel:
             if remaining is not None and remaining <= 0:
                 break
             time.sleep(POLL_INTERVAL if remaining is None else min(POLL_INTERVAL, remaining))
-        if fresh and filled < capacity:
-            return out[:filled].copy()  # a few records must not keep the whole buffer alive
+        if fresh:
+            self._spare = out  # for the next read, unless the caller keeps what it got
+            if filled < capacity:
+                return out[:filled].copy()  # a few records must not keep the whole array alive
         return out[:filled]
+
+    def _array_for(self, count: int) -> np.ndarray:
+        """The array of the last read when nothing outside holds it any more (the library then
+        writes memory it wrote before: no page faults), else a new one."""
+        spare = self.__dict__.pop("_spare", None)  # one atomic step: two threads never share it
+        # References: this variable and getrefcount's argument; a result handed out adds one.
+        if spare is not None and len(spare) == count and sys.getrefcount(spare) == 2:
+            return spare
+        return np.empty(count, dtype=RECORD_DTYPE)
 
     def batches(self, duration: Optional[float] = None, max_records: int = READ_LIMIT,
                 timeout: float = 0.1) -> Iterator[np.ndarray]:
