@@ -154,7 +154,8 @@ class Channel:
                 break
             time.sleep(POLL_INTERVAL if remaining is None else min(POLL_INTERVAL, remaining))
         if fresh:
-            self._spare = out  # for the next read, unless the caller keeps what it got
+            if len(out) <= READ_LIMIT:
+                self._spare = out  # for the next read, unless the caller keeps what it got
             if filled < capacity:
                 return out[:filled].copy()  # a few records must not keep the whole array alive
         return out[:filled]
