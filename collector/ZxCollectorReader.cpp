@@ -90,6 +90,8 @@ std::int32_t ZxCollectorReader::read(ZxCollectData* records, std::int32_t capaci
     }
     convert(records, count);
     {
+        // Still under readMutex_: the save gets the records in the order the reads hand
+        // them to the host, whichever host thread reads.
         std::lock_guard<std::mutex> lock(fileManagerMutex_);
         if (fileManager_) {
             fileManager_->pushData(records, count);

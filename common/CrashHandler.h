@@ -1,6 +1,7 @@
 // The library's handler for abnormal termination: registered once at load, run at
-// most once when the process fails (a fatal signal here, an unhandled exception on
-// Windows); afterwards the process ends as it would have.
+// most once when the process fails (a fatal signal that ends it, an unhandled exception
+// on Windows); afterwards the process ends as it would have. A signal the host's own
+// handler recovers from leaves the library running.
 #pragma once
 
 #include <functional>

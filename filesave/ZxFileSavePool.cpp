@@ -55,7 +55,8 @@ void ZxFileSavePool::stopThreads() {
 void ZxFileSavePool::add(std::shared_ptr<ZxRecordRouter> router) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        entries_.push_back(Entry{std::move(router), Clock::now() + ZxRecordRouter::kBusyPassInterval, false});
+        entries_.push_back(Entry{std::move(router), Clock::now() + ZxRecordRouter::kBusyPassInterval, false,
+                                 std::thread::id()});
     }
     wake_.notify_all();
 }
@@ -63,9 +64,12 @@ void ZxFileSavePool::add(std::shared_ptr<ZxRecordRouter> router) {
 void ZxFileSavePool::remove(const ZxRecordRouter* router) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto matches = [router](const Entry& entry) { return entry.router.get() == router; };
+    // A thread cannot wait for the pass it is running itself (the crash path on a saving
+    // thread, as with Common::joinThread): the process is ending anyway.
+    const std::thread::id self = std::this_thread::get_id();
     passDone_.wait(lock, [&] {
         const auto found = std::find_if(entries_.begin(), entries_.end(), matches);
-        return found == entries_.end() || !found->busy;
+        return found == entries_.end() || !found->busy || found->passer == self;
     });
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(), matches), entries_.end());
 }
@@ -96,6 +100,7 @@ void ZxFileSavePool::threadLoop(std::size_t slot) {
                 continue;
             }
             next->busy = true;
+            next->passer = std::this_thread::get_id();
             const std::shared_ptr<ZxRecordRouter> router = next->router;
             lock.unlock();
             const Clock::time_point nextPass = router->runPass(scratch);

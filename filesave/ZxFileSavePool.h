@@ -35,8 +35,9 @@ public:
 
     // The router gets its first pass shortly; each pass says when the next one is due.
     void add(std::shared_ptr<ZxRecordRouter> router);
-    // Takes the router out; when a thread is passing it, waits until that pass ends, so
-    // that on return no pool thread touches it any more.
+    // Takes the router out; when another thread is passing it, waits until that pass
+    // ends, so that on return no pool thread touches it any more. Called from within a
+    // pass of the router (the crash path on a saving thread) it does not wait for itself.
     void remove(const ZxRecordRouter* router);
 
 private:
@@ -46,6 +47,7 @@ private:
         std::shared_ptr<ZxRecordRouter> router;
         Clock::time_point due;
         bool busy = false;
+        std::thread::id passer; // the thread passing it while busy
     };
 
     void threadLoop(std::size_t slot);

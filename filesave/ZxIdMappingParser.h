@@ -2,12 +2,10 @@
 // from CAN identifier to name that file saving works with.
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <string>
+#include "filesave/ZxIdMappingText.h"
 
-// CAN identifier -> name, in ascending identifier order, one entry per identifier.
-using ZxIdMappingTable = std::map<std::uint32_t, std::string>;
+#include <cstdint>
+#include <string>
 
 class ZxIdMappingParser {
 public:
@@ -19,11 +17,11 @@ public:
         std::string message;
     };
 
-    // Parses text (one "identifier,name" per LF-separated line; blank lines and lines
-    // starting with '#' are skipped, so are lines without a name; identifiers are read
-    // as strtoul with base 0; a later line with the same identifier wins).
-    // Every name must be fit for a file name inside the save folder (ZxSaveNameCheck)
-    // and no two identifiers may end with the same name (compared without ASCII case).
+    // Parses text as ZxIdMappingText reads it (one "identifier,name" per entry, entries
+    // ended by LF or ';'; blank entries and those starting with '#' are skipped, so are
+    // entries without a name; identifiers are read as strtoul with base 0; a later entry
+    // with the same identifier wins). Every name must be fit for a file name inside the save folder
+    // (ZxSaveNameCheck) and no two identifiers may end with the same name (compared without ASCII case).
     // Returns ZX_OK (0) with table filled, or ZX_ERR_MAPPING_ID (-1) with error filled
     // and table left empty. A null text gives ZX_OK and an empty table.
     // Logging: on failure this function itself logs, at level 3, one of

@@ -3,6 +3,7 @@
 #include "api/common/ZxLog.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 
@@ -35,17 +36,23 @@ ZxRecordRouter::ZxRecordRouter(const std::string& rootDirectory, std::uint16_t m
         routes_.emplace_back(identifier, std::move(writers));
     }
     std::sort(routes_.begin(), routes_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    producerToken_ = std::make_unique<moodycamel::ProducerToken>(recordQueue_);
     consumerToken_ = std::make_unique<moodycamel::ConsumerToken>(recordQueue_);
 }
 
 void ZxRecordRouter::push(const ZxCollectData* records, std::size_t count) {
-    const std::size_t queued = recordQueue_.size_approx();
-    const std::size_t room = queued < maxQueuedRecords_ ? maxQueuedRecords_ - queued : 0;
-    const std::size_t accepted = std::min(count, room);
-    // Each host thread gets its own implicit producer: no lock, no wait.
-    if (accepted != 0 && !recordQueue_.enqueue_bulk(records, accepted)) {
-        reportQueueDrops(count);
-        return;
+    std::size_t accepted = 0;
+    {
+        // Host threads taking turns at reading (LabVIEW, .NET and Python pools do) would
+        // each get their own producer without this, and a pass empties one producer
+        // before the next: the lines would step back in time.
+        std::lock_guard<std::mutex> lock(pushMutex_);
+        const std::size_t queued = recordQueue_.size_approx();
+        const std::size_t room = queued < maxQueuedRecords_ ? maxQueuedRecords_ - queued : 0;
+        accepted = std::min(count, room);
+        if (accepted != 0 && !recordQueue_.enqueue_bulk(*producerToken_, records, accepted)) {
+            accepted = 0;
+        }
     }
     if (accepted < count) {
         reportQueueDrops(count - accepted);
@@ -61,7 +68,12 @@ void ZxRecordRouter::reportQueueDrops(std::uint64_t count) {
 }
 
 ZxRecordRouter::Clock::time_point ZxRecordRouter::runPass(ZxFileSaveScratch& scratch) noexcept {
-    const std::size_t taken = drainQueue(scratch);
+    const Clock::time_point begin = Clock::now();
+    // What comes in meanwhile waits for the next pass, so a save whose disk is slower
+    // than its input still gets to its 500 ms write and gives the thread back.
+    const std::size_t queuedAtBegin = recordQueue_.size_approx();
+    const std::size_t taken = drainQueue(scratch, queuedAtBegin, begin + kMaxPassTime);
+    const bool leftBehind = taken < queuedAtBegin;
     const Clock::time_point now = Clock::now();
     if (now >= nextWrite_) {
         writeAll(scratch, ZxChannelFileManager::WriteMode::All);
@@ -71,11 +83,14 @@ ZxRecordRouter::Clock::time_point ZxRecordRouter::runPass(ZxFileSaveScratch& scr
             nextWrite_ = now + kWriteInterval;
         }
     }
+    if (leftBehind) {
+        return now;
+    }
     return taken >= kBusyRecords ? std::min(now + kBusyPassInterval, nextWrite_) : nextWrite_;
 }
 
 void ZxRecordRouter::finish(ZxFileSaveScratch& scratch) noexcept {
-    drainQueue(scratch);
+    drainQueue(scratch, SIZE_MAX, Clock::time_point::max());
     writeAll(scratch, ZxChannelFileManager::WriteMode::Final);
     const std::uint64_t unreported = queueDrops_.takeUnreported();
     if (unreported != 0) {
@@ -84,11 +99,12 @@ void ZxRecordRouter::finish(ZxFileSaveScratch& scratch) noexcept {
     }
 }
 
-std::size_t ZxRecordRouter::drainQueue(ZxFileSaveScratch& scratch) {
+std::size_t ZxRecordRouter::drainQueue(ZxFileSaveScratch& scratch, std::size_t limit,
+                                       Clock::time_point deadline) {
     std::size_t total = 0;
-    for (;;) {
-        const std::size_t taken = recordQueue_.try_dequeue_bulk(*consumerToken_, scratch.batch.get(),
-                                                                ZxFileSaveScratch::kBatchRecords);
+    while (total < limit && Clock::now() < deadline) {
+        const std::size_t taken = recordQueue_.try_dequeue_bulk(
+            *consumerToken_, scratch.batch.get(), std::min(ZxFileSaveScratch::kBatchRecords, limit - total));
         if (taken == 0) {
             return total;
         }
@@ -109,6 +125,7 @@ std::size_t ZxRecordRouter::drainQueue(ZxFileSaveScratch& scratch) {
         // busy save holds between passes.
         writeAll(scratch, ZxChannelFileManager::WriteMode::FullChunks);
     }
+    return total;
 }
 
 void ZxRecordRouter::routeBatch(const ZxCollectData* records, std::size_t count) {

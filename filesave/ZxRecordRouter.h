@@ -2,7 +2,10 @@
 // and the CSV writers of every mapped identifier and measurement channel. A pass (by a
 // pool thread, or at stop by the stopping thread) takes the queued records, splits
 // each into its six channel values for the writers of its identifier and has them
-// write: whole chunks at once, everything else at least every 500 ms.
+// write: whole chunks at once, everything else at least every 500 ms. The records keep
+// the one order in which they were pushed, whichever host thread pushed them, and a
+// pass takes at most what was queued when it began, so a save whose disk is slower
+// than its input still reaches its 500 ms write and lets the other saves have a turn.
 #pragma once
 
 #include "filesave/ZxChannelFileManager.h"
@@ -17,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +36,13 @@ public:
     // Every file gets its pending lines this often.
     static constexpr std::chrono::milliseconds kWriteInterval{500};
     // A router that took kBusyRecords or more in a pass is passed again after
-    // kBusyPassInterval (a pass takes everything queued); a quieter one at its next write.
+    // kBusyPassInterval; a quieter one at its next write. One that left records behind
+    // (its pass ended at its bound) is due again at once, behind the saves already due.
     static constexpr std::chrono::milliseconds kBusyPassInterval{100};
     static constexpr std::size_t kBusyRecords = 2000;
+    // A pass takes at most the records queued when it began, and stops taking more
+    // batches after this long.
+    static constexpr std::chrono::milliseconds kMaxPassTime{200};
 
     // Creates the six writers of every mapped identifier (no file yet). Throws what
     // their creation throws.
@@ -45,12 +53,13 @@ public:
 
     std::size_t writerCount() const { return routes_.size() * kChannelCount; }
 
-    // From any host thread, without blocking: queues the records that fit below the
-    // bound, in order; the rest is dropped and counted.
+    // From any host thread, never waiting for file output: queues the records that fit
+    // below the bound behind those of earlier pushes (of any thread); the rest is dropped
+    // and counted. Pushes take turns only among themselves, for the length of a copy.
     void push(const ZxCollectData* records, std::size_t count);
 
-    // Routes everything queued and writes what is due. One caller at a time; never
-    // throws. Returns when the next pass is due.
+    // Routes what was queued when it began (within kMaxPassTime) and writes what is
+    // due. One caller at a time; never throws. Returns when the next pass is due.
     Clock::time_point runPass(ZxFileSaveScratch& scratch) noexcept;
     // The last pass, after the last push: routes and writes everything, closes every
     // file and reports what was dropped. Never throws.
@@ -59,8 +68,9 @@ public:
 private:
     using Writers = std::array<std::unique_ptr<ZxChannelFileManager>, kChannelCount>;
 
-    // Takes batches until the queue is empty, routing each; returns the records taken.
-    std::size_t drainQueue(ZxFileSaveScratch& scratch);
+    // Takes batches, routing each, until the queue is empty or limit records were taken
+    // or the deadline passed; returns the records taken.
+    std::size_t drainQueue(ZxFileSaveScratch& scratch, std::size_t limit, Clock::time_point deadline);
     void routeBatch(const ZxCollectData* records, std::size_t count);
     // Every writer writes in mode; a writer's fault is logged and does not stop the others.
     void writeAll(ZxFileSaveScratch& scratch, ZxChannelFileManager::WriteMode mode);
@@ -71,6 +81,10 @@ private:
 
     ZxFileSaveQueue<ZxCollectData> recordQueue_;
     ZxDropReport queueDrops_;
+    // One producer for every pushing thread (a queue keeps order only per producer);
+    // pushMutex_ guards producerToken_.
+    std::mutex pushMutex_;
+    std::unique_ptr<moodycamel::ProducerToken> producerToken_;
 
     // Used only by the one thread passing.
     std::unique_ptr<moodycamel::ConsumerToken> consumerToken_;

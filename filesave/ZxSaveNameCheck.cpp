@@ -62,6 +62,10 @@ const char* ZxSaveNameCheck::problemOf(std::string_view name) {
     if (name.find_first_of("<>:\"|?*") != std::string_view::npos) {
         return "the name holds one of <>:\"|?*";
     }
+    // A mapping entry is "identifier,name": a second comma means a mistyped entry.
+    if (name.find_first_of(",;") != std::string_view::npos) {
+        return "the name holds a ',' or ';'";
+    }
     if (name.size() > kMaxNameBytes) {
         return "the name is longer than 200 bytes";
     }

@@ -8,8 +8,9 @@
 class ZxSaveNameCheck {
 public:
     // Null when the name is fit, otherwise why it is not: an empty name, a control
-    // character, a root, drive or path separator, ".." (the parent folder) or one of
-    // the characters <>:"|?* that Windows refuses in file names; a name longer than
+    // character, a root, drive or path separator, ".." (the parent folder), one of
+    // the characters <>:"|?* that Windows refuses in file names, a ',' or ';' (they
+    // separate the fields and entries of a mapping text); a name longer than
     // 200 bytes or one that Windows would take for a device ("nul.x").
     static const char* problemOf(std::string_view name);
 

@@ -134,8 +134,9 @@ ZX_EXPORT int32_t ZX_CALL ZxClearBuffer(uint32_t deviceIndex, uint32_t channelIn
 
 /* Saves every record that the host reads from this channel as CSV files below
  * rootDirectory: one file series per mapped CAN identifier and measurement channel
- * (directories CH1..CH6). idMapping holds lines "identifier,name"; maxFileSizeMB is
- * the size of one file (1..1024, other values give 10). */
+ * (directories CH1..CH6). idMapping holds entries "identifier,name", each ended by a
+ * line break or a ';'; maxFileSizeMB is the size of one file (1..1024, other values
+ * give 10). */
 ZX_EXPORT int32_t ZX_CALL ZxStartSaveFile(uint32_t deviceIndex, uint32_t channelIndex,
                                           const char* rootDirectory, const char* idMapping,
                                           int32_t maxFileSizeMB);

@@ -1,7 +1,10 @@
 // A .NET host of zxcollector_api: the thirteen functions declared with DllImport and the
 // calling order of the C host (examples/c-host).
 //   mcs -out:ZxCollectorHost.exe ZxCollectorHost.cs
-//   mono ZxCollectorHost.exe <log file> <save folder> [seconds]     (Windows: run the .exe)
+//   mono ZxCollectorHost.exe <log file> <save folder> [seconds] [--null-reference]
+//                                                                   (Windows: run the .exe)
+// --null-reference makes the host meet a NullReferenceException of its own half-way and
+// catch it: the runtime raises it from a memory fault, and the library reads and saves on.
 // The library is named without prefix or suffix: .NET on Windows loads zxcollector_api.dll,
 // mono on Linux libzxcollector_api.so (found through LD_LIBRARY_PATH or the system paths).
 // A 32-bit .NET process needs the 32-bit DLL; the functions are __stdcall there.
@@ -35,6 +38,7 @@ public static class ZxCollectorApi
 
     public const int ZX_OK = 0;
     public const int ZX_ERR_NO_DATA = -621;
+    public const int ZX_NO_VALUE = -2147483647;                 // a channel without value
 
     [DllImport(Library, CallingConvention = Call)]
     public static extern int ZxOpenLog([MarshalAs(UnmanagedType.LPStr)] string logPath, int minLevel,
@@ -72,6 +76,25 @@ public static class ZxCollectorApi
 
 public static class ZxCollectorHost
 {
+    class Probe
+    {
+        public int Value = 0;
+    }
+    // Never set: reading through it is an ordinary null reference of the host's.
+    static Probe missingProbe = null;
+
+    static void MeetNullReference()
+    {
+        try
+        {
+            Console.WriteLine("probe value {0}", missingProbe.Value);
+        }
+        catch (NullReferenceException)
+        {
+            Console.WriteLine("caught a NullReferenceException while reading");
+        }
+    }
+
     static bool Check(string what, int result)
     {
         if (result == ZxCollectorApi.ZX_OK)
@@ -84,7 +107,7 @@ public static class ZxCollectorHost
     {
         if (args.Length < 2)
         {
-            Console.Error.WriteLine("usage: ZxCollectorHost.exe <log file> <save folder> [seconds]");
+            Console.Error.WriteLine("usage: ZxCollectorHost.exe <log file> <save folder> [seconds] [--null-reference]");
             return 2;
         }
         int size = Marshal.SizeOf(typeof(ZxCollectData));
@@ -95,9 +118,13 @@ public static class ZxCollectorHost
         }
         const uint device = 0, channel = 0;
         int seconds = args.Length > 2 ? int.Parse(args[2]) : 3;
+        bool nullReference = args.Length > 3 && args[3] == "--null-reference";
         var records = new ZxCollectData[1000];
         long total = 0;
         string lastTimestamp = "";
+        // What the Temperature file of CH1 must hold: every first value of 0x101 read.
+        long temperatureValues = 0;
+        string lastTemperatureLine = "";
 
         ZxCollectorApi.ZxOpenLog(args[0], 1, 10, 5);
         if (!Check("ZxOpenDev", ZxCollectorApi.ZxOpenDev(0, device, 1)) ||
@@ -112,13 +139,27 @@ public static class ZxCollectorHost
         ok = ok && Check("ZxStartSaveFile", ZxCollectorApi.ZxStartSaveFile(device, channel, args[1],
                                                                            "0x101,Temperature\n0x301,Voltage\n", 10));
         DateTime end = DateTime.UtcNow.AddSeconds(seconds);
+        DateTime halfWay = DateTime.UtcNow.AddSeconds(seconds / 2.0);
         while (ok && DateTime.UtcNow < end)
         {
+            if (nullReference && DateTime.UtcNow >= halfWay)
+            {
+                nullReference = false;
+                MeetNullReference();
+            }
             int n = ZxCollectorApi.ZxReadBuffer(device, channel, records, records.Length);
             if (n > 0)
             {
                 total += n;
                 lastTimestamp = records[n - 1].TimestampText;
+                for (int i = 0; i < n; ++i)
+                {
+                    if (records[i].canId == 0x101 && records[i].values[0] != ZxCollectorApi.ZX_NO_VALUE)
+                    {
+                        ++temperatureValues;
+                        lastTemperatureLine = records[i].TimestampText + "," + records[i].values[0];
+                    }
+                }
             }
             else if (n != ZxCollectorApi.ZX_ERR_NO_DATA)
             {
@@ -130,6 +171,7 @@ public static class ZxCollectorHost
         ok = Check("ZxCloseDev", ZxCollectorApi.ZxCloseDev(device)) && ok;
         ZxCollectorApi.ZxCloseLog();
         Console.WriteLine("records read: {0}, last at {1}", total, lastTimestamp);
+        Console.WriteLine("0x101 CH1 values read: {0}, last line {1}", temperatureValues, lastTemperatureLine);
         return ok && total > 0 ? 0 : 1;
     }
 }

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -119,6 +122,48 @@ const SaveEnd kSaveEnds[] = {
 };
 INSTANTIATE_TEST_SUITE_P(All, HowASaveEnds, ::testing::ValuesIn(kSaveEnds),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Hosts like LabVIEW, .NET and Python call from whichever thread of their pool is free:
+// two threads taking turns at reading (one read at a time, under the host's own lock)
+// get one series of lines per file, in the order the reads handed the records over.
+class SavingFromTwoHostThreads : public SavingTest {
+protected:
+    static constexpr std::size_t kManyFrames = 30000;
+    vcisim::VciSimulatorOptions simulatorOptions() const override {
+        vcisim::VciSimulatorOptions options = SavingTest::simulatorOptions();
+        options.rate.frameCount = kManyFrames;
+        options.uniqueValues = true;
+        return options;
+    }
+};
+
+TEST_F(SavingFromTwoHostThreads, KeepsTheOrderOfTheReads) {
+    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    std::mutex hostLock; // guards turn and read_
+    std::condition_variable turnPassed;
+    int turn = 0;
+    const auto readInTurn = [&](int self) {
+        std::vector<ZxCollectData> batch(100);
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        std::unique_lock<std::mutex> lock(hostLock);
+        while (read_.size() < kManyFrames && std::chrono::steady_clock::now() < deadline) {
+            turnPassed.wait(lock, [&] { return turn == self || read_.size() >= kManyFrames; });
+            const auto wanted = static_cast<int32_t>(std::min(batch.size(), kManyFrames - read_.size()));
+            const int32_t n = wanted > 0 ? ZxReadBuffer(kDevice, kChannel, batch.data(), wanted) : 0;
+            if (n > 0) {
+                read_.insert(read_.end(), batch.begin(), batch.begin() + n);
+            }
+            turn = 1 - self;
+            turnPassed.notify_all();
+        }
+    };
+    std::thread other(readInTurn, 1);
+    readInTurn(0);
+    other.join();
+    ASSERT_EQ(read_.size(), kManyFrames);
+    EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
+    expectSaved(root_.path(), read_.size());
+}
 
 struct RefusedStart {
     const char* name;

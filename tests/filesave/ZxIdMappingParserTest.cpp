@@ -35,8 +35,11 @@ TEST(IdMappingParser, TextGivesTableOrFailingField) {
         {"0X1fF,Upper\n0101,Sixty-five\n+12,Plus\n", {{12, "Plus"}, {65, "Sixty-five"}, {0x1FF, "Upper"}}},
         {"-1,All ones\n-0x10,Minus sixteen\n", {{4294967295u, "All ones"}, {4294967280u, "Minus sixteen"}}},
         {"# bank 1\r\n\r\n   \n\t0x101 , Probe A \r\n0x102\n0x103,\n0x104,  \r\n  # 0x105,Commented\n"
-         "0x301 , Bank 2, left",
-         {{0x101, "Probe A"}, {0x301, "Bank 2, left"}}},
+         "0x301 , Bank 2 left",
+         {{0x101, "Probe A"}, {0x301, "Bank 2 left"}}},
+        // ';' ends an entry as a line break does, so a mapping fits on one line.
+        {"0x101,Temperature;0x301,Voltage; ;#0x501,Off;0x701 , Frequency;",
+         {{0x101, "Temperature"}, {0x301, "Voltage"}, {0x701, "Frequency"}}},
         {"0x101zz,Tail ignored\n12 34,Space ends it\n09,Octal stops at nine\n",
          {{0, "Octal stops at nine"}, {12, "Space ends it"}, {0x101, "Tail ignored"}}},
         {"4294967295,Max", {{4294967295u, "Max"}}},
@@ -89,6 +92,7 @@ TEST(IdMappingParser, NamesUnfitForAFileInsideTheSaveFolderRefuseTheMapping) {
         {"star*", "star*", "<>:"},
         {"\"quoted\"", "\"quoted\"", "<>:"},
         {"NUL.probe", "NUL.probe", "Windows device"},
+        {"Bank 2, left", "Bank 2, left", "','"},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.name);
@@ -101,9 +105,9 @@ TEST(IdMappingParser, NamesUnfitForAFileInsideTheSaveFolderRefuseTheMapping) {
                                        c.logged + "'. Error: "))
             << log.text();
     }
-    // Dots, commas, spaces inside and bytes of any narrow encoding stay usable, and a
-    // name has room for 200 bytes.
-    const Parsed fit = parse("1,a..b\n2,.hidden\n3,Bank 2, left\n4,K\xC3\xBChlung\n5,K\xFChlung\n6,x.\n"
+    // Dots, spaces inside and bytes of any narrow encoding stay usable, and a name has
+    // room for 200 bytes.
+    const Parsed fit = parse("1,a..b\n2,.hidden\n3,Bank 2 left\n4,K\xC3\xBChlung\n5,K\xFChlung\n6,x.\n"
                              "7,NUL\n8,console.x\n");
     EXPECT_EQ(fit.code, ZX_OK) << fit.error.message;
     EXPECT_EQ(fit.table.size(), 8u);

@@ -297,4 +297,31 @@ TEST_F(DeviceBoxTest, ManagerKeepsNoDeviceWhoseBoxDoesNotAnswer) {
     EXPECT_EQ(manager.closeDevice(2), ZX_OK);
 }
 
+// Two host threads opening one box at the same moment: one opens it, the other finds
+// it open; nothing closes what the surviving device serves.
+TEST_F(DeviceBoxTest, ConcurrentOpensOfOneIndexOpenTheBoxOnceAndLeaveItOpen) {
+    KvVciDeviceManager manager;
+    constexpr int kRounds = 20; // each round starts both opens together; one overlap showed the fault
+    for (int round = 0; round < kRounds; ++round) {
+        std::promise<void> go;
+        const std::shared_future<void> started = go.get_future().share();
+        const auto openWhenStarted = [&] {
+            started.wait();
+            return manager.openDevice(0);
+        };
+        auto first = std::async(std::launch::async, openWhenStarted);
+        auto second = std::async(std::launch::async, openWhenStarted);
+        go.set_value();
+        ASSERT_EQ(first.get(), ZX_OK) << "round " << round;
+        ASSERT_EQ(second.get(), ZX_OK) << "round " << round;
+        EXPECT_EQ(log.count("Opening Device0"), static_cast<std::size_t>(round + 1)) << "round " << round;
+        EXPECT_TRUE(store.isDeviceOpened(0)) << "round " << round;
+        ASSERT_EQ(manager.openCanChannel(0, 0), ZX_OK);
+        EXPECT_TRUE(simulator().channel(0, 0).open);
+        EXPECT_TRUE(store.isCanChannelOpened(0, 0));
+        ASSERT_EQ(manager.closeDevice(0), ZX_OK);
+        EXPECT_FALSE(store.isDeviceOpened(0));
+    }
+}
+
 } // namespace

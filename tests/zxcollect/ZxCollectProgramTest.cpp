@@ -74,6 +74,7 @@ TEST_F(ZxCollectProgram, BadArgumentsExitTwoWithAMessage) {
         {"--frequency", "0x101:70000"},
         {"--mapping", "0x101,Probe;0x301,Probe"},
         {"--mapping", "0x101,../escape"},
+        {"--mapping", "0x101,Probe: A"}, // refused by the library's reading only
         {"--mapping-file", (dir_ / "absent.txt").string()},
         {"--file-size", "0"},
         {"--duration", "-1"},

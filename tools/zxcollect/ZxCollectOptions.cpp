@@ -144,7 +144,7 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
     }
     if (!mappingGiven_) {
         std::string unused;
-        mapping.parse(ZxIdMapping::defaultText(), false, unused);
+        mapping.parse(ZxIdMapping::defaultText(), unused);
     }
     return Outcome::Run;
 }
@@ -156,13 +156,12 @@ bool ZxCollectOptions::parseMapping(const std::string& option, const std::string
     }
     mappingGiven_ = true;
     std::string text = value;
-    const bool fromFile = option == "--mapping-file";
-    if (fromFile && !readFile(value, text)) {
+    if (option == "--mapping-file" && !readFile(value, text)) {
         error = "cannot read the mapping file " + value;
         return false;
     }
     std::string why;
-    if (!mapping.parse(text, !fromFile, why)) {
+    if (!mapping.parse(text, why)) {
         error = option + ": " + why;
         return false;
     }

@@ -1,6 +1,9 @@
-// The ID mapping text ("identifier,name" lines) read the way the library reads it,
-// so that the program knows which identifiers are saved and what they are called.
+// The ID mapping text ("identifier,name" entries) read by the library's own reading
+// (ZxIdMappingText), so that the program knows which identifiers are saved and what
+// they are called, and refuses what the library would refuse.
 #pragma once
+
+#include "filesave/ZxIdMappingText.h"
 
 #include <cstdint>
 #include <map>
@@ -11,14 +14,13 @@ public:
     // The four module identifiers of a standard collector.
     static const char* defaultText();
 
-    // Lines are separated by LF; with semicolonEndsLine a ';' also ends a line so that
-    // a mapping fits on one command line. Returns false with a message in error for an
-    // identifier that is not a number (the library would refuse the text too), for a
-    // name given to two identifiers (their files would get the same path and one would
-    // truncate the other) and for a name holding a path separator.
-    bool parse(const std::string& text, bool semicolonEndsLine, std::string& error);
+    // Entries are ended by LF or ';' (so a mapping fits on one command line). Returns
+    // false with a message in error for what the library refuses (an identifier that is
+    // not a number, a name unfit for a file, a name given to two identifiers) and for a
+    // text without any entry.
+    bool parse(const std::string& text, std::string& error);
 
-    // The text handed to the library (LF-separated lines).
+    // The text handed to the library, as given.
     const std::string& text() const { return text_; }
     bool isMapped(std::uint32_t canId) const { return names_.count(canId) != 0; }
     // Name of a mapped identifier, empty for others.

@@ -5,6 +5,7 @@
 #include "vci/device/KvVciDevice.h"
 #include "zxcollector_api.h"
 
+#include <array>
 #include <chrono>
 #include <mutex>
 #include <system_error>
@@ -33,6 +34,10 @@ int KvVciDeviceManager::openDevice(ZxIndex deviceIndex) {
     if (deviceIndex == kAllDevices) {
         deviceIndex = store_.getDefaultDeviceIndex();
     }
+    if (deviceIndex > KvVciConfigStore::kMaxDeviceIndex) {
+        return ZX_ERR_OPEN_DEVICE;
+    }
+    std::lock_guard<std::mutex> indexLock(indexMutexes_[deviceIndex]);
     {
         std::shared_lock<std::shared_mutex> lock(tableMutex_);
         if (devices_.count(deviceIndex) != 0) {
@@ -49,18 +54,9 @@ int KvVciDeviceManager::openDevice(ZxIndex deviceIndex) {
     }
     // The time manager takes the index as the common library's int; indices stay below 16.
     timeManager_->registerDevice(static_cast<int>(deviceIndex), device->readBaseTime());
-
-    std::shared_ptr<KvVciDevice> replaced;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);
-        std::shared_ptr<KvVciDevice>& slot = devices_[deviceIndex];
-        replaced = std::move(slot);
-        slot = std::move(device);
-    }
-    // A device replaced by a concurrent open of the same index closes here, outside the
-    // lock, since closing talks to the box.
-    if (replaced) {
-        replaced->close();
+        devices_[deviceIndex] = std::move(device);
     }
     return ZX_OK;
 }
@@ -69,6 +65,10 @@ int KvVciDeviceManager::closeDevice(ZxIndex deviceIndex) {
     if (deviceIndex == kAllDevices) {
         deviceIndex = store_.getDefaultDeviceIndex();
     }
+    if (deviceIndex > KvVciConfigStore::kMaxDeviceIndex) {
+        return ZX_ERR_DEVICE_NOT_OPEN;
+    }
+    std::lock_guard<std::mutex> indexLock(indexMutexes_[deviceIndex]);
     std::shared_ptr<KvVciDevice> device;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);
@@ -85,6 +85,19 @@ int KvVciDeviceManager::closeDevice(ZxIndex deviceIndex) {
 }
 
 int KvVciDeviceManager::closeAllDevices(KvVciCloseMode mode) {
+    // Every index stays locked until its device is closed: an open meanwhile waits, and
+    // then opens a box whose flags no close clears any more. Always locked in index order.
+    // At unload or in a crash nothing is waited for: the failing thread may be inside an
+    // open itself.
+    std::array<std::unique_lock<std::mutex>, KvVciConfigStore::kDeviceCount> indexLocks;
+    for (std::size_t i = 0; i < indexLocks.size(); ++i) {
+        indexLocks[i] = std::unique_lock<std::mutex>(indexMutexes_[i], std::defer_lock);
+        if (mode == KvVciCloseMode::OnCallingThread) {
+            static_cast<void>(indexLocks[i].try_lock());
+        } else {
+            indexLocks[i].lock();
+        }
+    }
     std::unordered_map<std::uint32_t, std::shared_ptr<KvVciDevice>> devices;
     {
         std::unique_lock<std::shared_mutex> lock(tableMutex_);

@@ -3,21 +3,24 @@
 #pragma once
 
 #include "common/UnifiedTimeManager.h"
+#include "vci/config/KvVciConfigStore.h"
 #include "vci/config/ZxIndex.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
 
-class KvVciConfigStore;
 class KvVciDevice;
 
 enum class KvVciCloseMode {
     Parallel,        // one close worker per device, joined before returning
-    OnCallingThread, // one device after the other on the caller's thread (library unload)
+    OnCallingThread, // one device after the other on the caller's thread, waiting for no
+                     // open of another thread (library unload, crash)
 };
 
 class KvVciDeviceManager {
@@ -34,8 +37,9 @@ public:
     KvVciDeviceManager(const KvVciDeviceManager&) = delete;
     KvVciDeviceManager& operator=(const KvVciDeviceManager&) = delete;
 
-    // ZX_OK when the device is open afterwards (also when it was open already), else
-    // the device's open code. kAllDevices opens the default index.
+    // ZX_OK when the device is open afterwards (also when it was open already, or opened
+    // meanwhile by another thread), else the device's open code; ZX_ERR_OPEN_DEVICE for an
+    // index above 15. kAllDevices opens the default index.
     int openDevice(ZxIndex deviceIndex);
     // The device's close code, or ZX_ERR_DEVICE_NOT_OPEN. kAllDevices closes the default index.
     int closeDevice(ZxIndex deviceIndex);
@@ -69,4 +73,9 @@ private:
     // out, never while a device talks to its box.
     mutable std::shared_mutex tableMutex_;
     std::unordered_map<ZxIndex, std::shared_ptr<KvVciDevice>> devices_;
+    // One per box: held by an open or a close of that index from its first look at the
+    // table until its device talked to the box, so a second open of the index finds the
+    // first one's device instead of opening another beside it, and the opened flags and
+    // channels a close clears belong to the device it closes.
+    std::array<std::mutex, KvVciConfigStore::kDeviceCount> indexMutexes_;
 };
