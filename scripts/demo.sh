@@ -68,7 +68,8 @@ head -n 5 "${files[0]}"
 
 echo
 echo "==> picture of what was collected"
-# Debian's python3 (with python3-matplotlib), whatever python3 comes first on PATH.
+# The tree's Python package (python/) with Debian's python3, numpy and matplotlib,
+# whatever python3 comes first on PATH.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-"$python" scripts/plot.py "$out/csv" -o "$out/csv/plot.png"
+PYTHONPATH=python${PYTHONPATH:+:$PYTHONPATH} "$python" -m zxcollector plot "$out/csv" -o "$out/csv/plot.png"

@@ -17,6 +17,9 @@ packages+=(libcpp-httplib-dev chromium chromium-driver python3-selenium socat)
 # Debian's nodejs and npm, unless an npm is there already (another node distribution's
 # nodejs carries its own npm and conflicts with Debian's).
 command -v npm >/dev/null || packages+=(nodejs npm)
+# The Python package (python/): numpy, pandas and h5py for its functions, pytest for its
+# tests, venv, pip and setuptools for installing it.
+packages+=(python3-numpy python3-pandas python3-h5py python3-pytest python3-venv python3-pip python3-setuptools)
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)

@@ -153,23 +153,25 @@ TEST_F(ZxCollectProgram, ModuleThatDoesNotAnswerEndsTheRunAfterClosingEverything
 }
 
 TEST_F(ZxCollectProgram, CHostAndPythonExampleCollectAndSave) {
+    const fs::path kPython = "/usr/bin/python3";
     ZX_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(simulator_.startSimulator({})) << simulator_.output();
     const fs::path c = dir_ / "c";
     const fs::path py = dir_ / "py";
     const std::vector<std::pair<fs::path, std::vector<std::string>>> examples{
         {ZX_BINARY_DIR "/examples/c-host/c_host", {(dir_ / "c.log").string(), c.string(), "2"}},
-        {"python3",
+        // Debian's python3, which has numpy for the zxcollector package the example uses.
+        {kPython,
          {ZX_SOURCE_DIR "/examples/python/collect.py", ZX_API_LIBRARY, py.string(), "--seconds", "2"}}};
     for (const auto& [program, arguments] : examples) {
         // a sanitized library cannot be loaded into an unsanitized python3
-        if (ZX_SANITIZED && program == "python3") {
+        if (ZX_SANITIZED && program == kPython) {
             continue;
         }
         zxtest::ChildProcess run;
         ASSERT_EQ(run.run(program, arguments, kRunTimeout), 0) << run.output() << run.errors();
         EXPECT_GT(figureAfter(run.output(), "records read: "), 0) << run.output();
-        const auto files = csvLinesBelow(program == "python3" ? py : c);
+        const auto files = csvLinesBelow(program == kPython ? py : c);
         EXPECT_TRUE(
             std::any_of(files.begin(), files.end(), [](const auto& file) { return file.second > 0; }));
     }
