@@ -21,6 +21,14 @@ ZX_OK = 0
 ZX_ERR_NO_DATA = -621
 ZX_NO_VALUE = -2147483647
 READ_CAPACITY = 10000
+
+
+def narrow(text):
+    """A text as the library reads it: the active ANSI code page on Windows, the file
+    system's bytes elsewhere (UTF-8 would turn "Prüfung" into "PrÃ¼fung" on Windows)."""
+    return text.encode("mbcs") if os.name == "nt" else os.fsencode(text)
+
+
 MAPPING = b"0x101,Temperature\n0x301,Voltage\n0x501,Current\n0x701,Frequency\n"
 
 
@@ -78,7 +86,7 @@ def collect(lib, args):
     try:
         check("ZxInitCANFD", lib.ZxInitCANFD(dev, ch, 500000, 2000000))
         try:
-            check("ZxStartSaveFile", lib.ZxStartSaveFile(dev, ch, args.save_folder.encode(), MAPPING, 10))
+            check("ZxStartSaveFile", lib.ZxStartSaveFile(dev, ch, narrow(args.save_folder), MAPPING, 10))
             try:
                 end = time.monotonic() + args.seconds
                 while time.monotonic() < end:
@@ -113,7 +121,7 @@ def main():
     lib = load_library(args.library)
     try:
         if args.log:
-            check("ZxOpenLog", lib.ZxOpenLog(args.log.encode(), 1, 10, 5))
+            check("ZxOpenLog", lib.ZxOpenLog(narrow(args.log), 1, 10, 5))
         per_id = collect(lib, args)
     except CallFailed as failure:
         print("collect.py: %s" % failure, file=sys.stderr)
