@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::wstring kLongName(220, L'n'); // a 200-byte name with the writer's suffix
+const std::wstring kLongName(240, L'n'); // a long name with the writer's suffix
 
 TEST(LongPathWin, OnlyPathsPastTheLimitGetThePrefixAfterNormalising) {
     struct Case {
