@@ -1,6 +1,7 @@
 // Load and unload notifications of the DLL: the entry point's process attach and
 // detach. Both run under the loader lock: nothing here starts a thread, and devices
-// still open at detach close on this thread without joining theirs (Common::joinThread).
+// still open at an unload (FreeLibrary) close on this thread without joining theirs
+// (Common::joinThread). At process exit nothing is stopped at all.
 #include "api/ZxLibrary.h"
 #include "common/ThreadJoin.h"
 
@@ -13,8 +14,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         ZxLibrary::onLoad();
         break;
     case DLL_PROCESS_DETACH:
-        // A reserved pointer means the process is exiting: its other threads are gone.
-        Common::setUnloadingUnderLoaderLock(true, reserved != nullptr);
+        if (reserved != nullptr) {
+            // The process is exiting (ExitProcess, or the host returned from main): the
+            // system has already ended every other thread, some of them inside our locks
+            // or condition waits, so nothing here takes a lock or waits. Nothing is
+            // stopped, closed or destroyed (Common::ExitSafeSingleton): the saving threads
+            // wrote each file's lines up to their last pass, unbuffered, and the system
+            // closes the files and sockets.
+            Common::setUnloadingUnderLoaderLock(true, true);
+            break;
+        }
+        Common::setUnloadingUnderLoaderLock(true, false);
         ZxLibrary::onUnload();
         break;
     default:

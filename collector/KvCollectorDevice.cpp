@@ -1,6 +1,7 @@
 #include "collector/KvCollectorDevice.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ExitSafeSingleton.h"
 #include "vci/device/KvVciChannelBufferManager.h"
 #include "vci/device/KvVciDevice.h"
 #include "vci/device/KvVciProtocol.h"
@@ -48,8 +49,8 @@ std::string dataBytesText(const _KvVciCanDataType& frame) {
 } // namespace
 
 KvCollectorDevice& KvCollectorDevice::instance() {
-    static KvCollectorDevice device(KvVciDeviceManager::instance());
-    return device;
+    static Common::ExitSafeSingleton<KvCollectorDevice> device(KvVciDeviceManager::instance());
+    return device.get();
 }
 
 KvCollectorDevice::KvCollectorDevice(KvVciDeviceManager& deviceManager)

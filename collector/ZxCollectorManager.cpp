@@ -4,6 +4,7 @@
 #include "collector/KvCollectorDevice.h"
 #include "collector/ZxCollectorConfig.h"
 #include "collector/ZxCollectorReader.h"
+#include "common/ExitSafeSingleton.h"
 #include "filesave/ZxSaveStartRequest.h"
 
 #include <exception>
@@ -24,8 +25,8 @@ std::int32_t withReader(ZxCollectorManager& manager, ZxIndex device, ZxIndex cha
 ZxCollectorManager& ZxCollectorManager::instance() {
     // The collector settings are read once, with the manager, while the library loads.
     ZxCollectorConfig::instance();
-    static ZxCollectorManager manager(KvCollectorDevice::instance());
-    return manager;
+    static Common::ExitSafeSingleton<ZxCollectorManager> manager(KvCollectorDevice::instance());
+    return manager.get();
 }
 
 ZxCollectorManager::ZxCollectorManager(KvCollectorDevice& moduleDevice) : moduleDevice_(moduleDevice) {

@@ -12,7 +12,8 @@ class CrashHook {
 public:
     using Callback = void (*)();
 
-    // Installs the hook; onCrash runs on the failing thread before the process ends.
+    // Installs the hook; onCrash runs before the process ends (on the failing thread on
+    // POSIX; on Windows on a thread of its own, waited for 2 s at most).
     // A second install while installed changes nothing.
     static void install(Callback onCrash);
     // Puts back what was installed before. Harmless when not installed.

@@ -19,44 +19,33 @@ SignalHandler previousAbort = SIG_DFL;
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> previousFilter{nullptr};
 std::atomic<CrashHook::Callback> callback{nullptr};
 
-// The handler's shutdown may wait for a lock the failing thread holds; after this long
-// the process ends all the same, with the code it was failing with.
+// The shutdown runs on a thread of its own while the failing thread waits for it this
+// long at most: the failing thread may have no stack left (a stack overflow), may hold a
+// lock the shutdown needs, or may be a thread the shutdown waits for. Then the handler
+// that was there before gets its turn (a host's crash log, error reporting, .NET).
 constexpr DWORD kHandlerBoundMs = 2000;
-constexpr UINT kAbortExitCode = 3; // what abort() ends a process with
 
-struct HandlerBound {
-    HANDLE finished;
-    UINT exitCode;
-};
-
-DWORD WINAPI endWhenHandlerTakesTooLong(LPVOID parameter) {
-    const auto* bound = static_cast<const HandlerBound*>(parameter);
-    if (::WaitForSingleObject(bound->finished, kHandlerBoundMs) == WAIT_TIMEOUT) {
-        ::TerminateProcess(::GetCurrentProcess(), bound->exitCode);
+DWORD WINAPI runCallback(LPVOID) {
+    if (const CrashHook::Callback run = callback.load()) {
+        run();
     }
     return 0;
 }
 
-void runBounded(CrashHook::Callback run, UINT exitCode) {
-    HandlerBound bound{::CreateEventW(nullptr, TRUE, FALSE, nullptr), exitCode};
-    HANDLE watchdog = bound.finished != nullptr
-                          ? ::CreateThread(nullptr, 0, endWhenHandlerTakesTooLong, &bound, 0, nullptr)
-                          : nullptr;
-    run();
-    if (watchdog != nullptr) {
-        ::SetEvent(bound.finished);
-        ::WaitForSingleObject(watchdog, INFINITE);
-        ::CloseHandle(watchdog);
+void runBounded() {
+    if (callback.load() == nullptr) {
+        return;
     }
-    if (bound.finished != nullptr) {
-        ::CloseHandle(bound.finished);
+    HANDLE worker = ::CreateThread(nullptr, 0, runCallback, nullptr, 0, nullptr);
+    if (worker == nullptr) {
+        return; // no thread to be had: the process ends without the shutdown
     }
+    ::WaitForSingleObject(worker, kHandlerBoundMs);
+    ::CloseHandle(worker);
 }
 
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
-    if (const CrashHook::Callback run = callback.load()) {
-        runBounded(run, static_cast<UINT>(exception->ExceptionRecord->ExceptionCode));
-    }
+    runBounded();
     // The filter that was there before decides what happens next; without one the
     // system goes on as it would have (error reporting, then the process ends).
     if (const LPTOP_LEVEL_EXCEPTION_FILTER previous = previousFilter.load()) {
@@ -68,9 +57,7 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
 // abort() (std::terminate after an uncaught C++ exception included) never reaches the
 // unhandled-exception filter, only SIGABRT.
 void onAbort(int signal) {
-    if (const CrashHook::Callback run = callback.load()) {
-        runBounded(run, kAbortExitCode);
-    }
+    runBounded();
     // The runtime resets the handler before calling it; abort ends the process once
     // this returns, and a handler that was there before gets its turn first.
     const SignalHandler previous = previousAbort;

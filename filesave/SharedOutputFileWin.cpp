@@ -1,6 +1,7 @@
 #include "filesave/SharedOutputFile.h"
 
 #include "common/LeanWindowsWin.h"
+#include "filesave/LongPathWin.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -11,8 +12,9 @@
 
 namespace {
 
-// Host paths are UTF-8; the wide API is the only one that reaches every file name.
-bool utf8ToWide(const std::string& utf8, std::wstring& wide) {
+// Host paths are UTF-8; the wide API is the only one that reaches every file name, and
+// beyond 260 characters only with the long-path prefix.
+bool toWidePath(const std::string& utf8, std::wstring& wide) {
     if (utf8.empty()) {
         wide.clear();
         return true;
@@ -23,8 +25,13 @@ bool utf8ToWide(const std::string& utf8, std::wstring& wide) {
         return false;
     }
     wide.assign(static_cast<std::size_t>(length), L'\0');
-    return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                 &wide[0], length) == length;
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                              &wide[0], length) != length) {
+        return false;
+    }
+    // A long root and a long name pass 260 characters.
+    wide = LongPathWin::forFileApi(wide);
+    return true;
 }
 
 } // namespace
@@ -35,7 +42,7 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
                                            std::string& errorText) {
     result = CreateResult::Failed;
     std::wstring widePath;
-    if (!utf8ToWide(utf8Path, widePath)) {
+    if (!toWidePath(utf8Path, widePath)) {
         errorText = "the path is not valid UTF-8";
         return nullptr;
     }
@@ -135,7 +142,7 @@ bool SharedOutputFile::truncateDescriptor(std::FILE* stream, std::uint64_t size,
 
 void SharedOutputFile::removeFile(const std::string& utf8Path) {
     std::wstring widePath;
-    if (utf8ToWide(utf8Path, widePath)) {
+    if (toWidePath(utf8Path, widePath)) {
         ::DeleteFileW(widePath.c_str());
     }
 }

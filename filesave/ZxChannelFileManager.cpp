@@ -1,8 +1,8 @@
 #include "filesave/ZxChannelFileManager.h"
 
 #include "api/common/ZxLog.h"
+#include "common/NarrowPath.h"
 #include "filesave/LocalTimeText.h"
-#include "filesave/NarrowPath.h"
 #include "zxcollector_api.h"
 
 #include <algorithm>

@@ -10,6 +10,12 @@
  * one of the ZX_* codes below. ZxReadBuffer alone returns a positive record count on
  * success. Closing a device and configuring a module combine the results of their
  * steps with bitwise OR, so compare those results with 0, not with a single code.
+ *
+ * Texts (the log path, the save folder, the mapping) are narrow, NUL-terminated and in
+ * the platform's narrow encoding: the active ANSI code page on Windows (CP_ACP, what
+ * the A functions of Windows take; not UTF-8 unless the process runs with code page
+ * 65001), the bytes the file system takes on Linux. From Python on Windows encode them
+ * with "mbcs", from .NET marshal them as LPStr.
  */
 #ifndef ZXCOLLECTOR_API_H
 #define ZXCOLLECTOR_API_H

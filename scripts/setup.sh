@@ -23,6 +23,8 @@ packages+=(python3-numpy python3-pandas python3-h5py python3-pytest python3-venv
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)
+  # llvm-dlltool: the MSVC import libraries as short import objects, as Microsoft's tools make them.
+  packages+=(llvm)
 fi
 
 # Asks for sudo only here, and only when not root.

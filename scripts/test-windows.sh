@@ -19,8 +19,8 @@ export PATH=$build/wine-bin:$PATH
 # A kernel without 32-bit support starts no 32-bit program, wine32 included: there the
 # 32-bit build is checked only by what runs nothing under wine.
 if [ "$bits" = 32 ] && ! "$repo/scripts/wine-loader.sh" --can-run-32; then
-  echo "test-windows: this machine runs no 32-bit programs; 32-bit hosts are not run, only the export table and the zip"
-  set -- -R '^(windows_exports|package_zip)$' "$@"
+  echo "test-windows: this machine runs no 32-bit programs; 32-bit hosts are not run, only the export table, the import library, the zip and the loader choice"
+  set -- -R '^(windows_exports|windows_import_library|windows_loader|package_zip)$' "$@"
 fi
 
 # Qt5Core.dll and the mingw runtime DLLs (libstdc++, libgcc_s, libwinpthread).

@@ -37,6 +37,23 @@ void accessViolation() {
     *nowhere = 1;
 }
 
+DWORD failingThread = 0;
+
+// A crash on a thread that holds what the shutdown needs: the handler never returns.
+void accessViolationHoldingALock() {
+    failingThread = GetCurrentThreadId();
+    accessViolation();
+}
+
+void markRan() {
+    appendMarker("ran\n");
+}
+
+void markThreadAndHang() {
+    appendMarker(GetCurrentThreadId() == failingThread ? "failing thread\n" : "own thread\n");
+    Sleep(INFINITE);
+}
+
 LONG WINAPI previousFilter(EXCEPTION_POINTERS*) {
     appendMarker("previous\n");
     ExitProcess(42);
@@ -47,17 +64,22 @@ struct CrashCase {
     bool previousInstalled; // a filter of the program's own, set before the hook
     bool removed;           // the hook removed again before the crash
     void (*crash)();
+    void (*handler)();
     int exitCode;       // 0: any failure
     const char* marker; // what the handlers wrote
 };
 
 const CrashCase kCases[] = {
-    {"AccessViolationRunsTheHandlerAndEndsWithItsCode", false, false, accessViolation,
+    {"AccessViolationRunsTheHandlerAndEndsWithItsCode", false, false, accessViolation, markRan,
      static_cast<int>(EXCEPTION_ACCESS_VIOLATION), "ran\n"},
-    {"FilterInstalledBeforeRunsAfterOurs", true, false, accessViolation, 42, "ran\nprevious\n"},
-    {"AbortRunsTheHandler", false, false, std::abort, 0, "ran\n"},
+    {"FilterInstalledBeforeRunsAfterOurs", true, false, accessViolation, markRan, 42, "ran\nprevious\n"},
+    {"AbortRunsTheHandler", false, false, std::abort, markRan, 0, "ran\n"},
     // and puts back the filter that was there before
-    {"RemovedHookNoLongerRuns", true, true, accessViolation, 42, "previous\n"},
+    {"RemovedHookNoLongerRuns", true, true, accessViolation, markRan, 42, "previous\n"},
+    // The handler runs on a thread of its own; one that never returns holds up the
+    // filter before for a bounded time only.
+    {"HandlerThatHangsStillLeadsToTheFilterBefore", true, false, accessViolationHoldingALock,
+     markThreadAndHang, 42, "own thread\nprevious\n"},
 };
 
 class CrashHandlerTest : public ::testing::TestWithParam<CrashCase> {
@@ -87,7 +109,7 @@ TEST_P(CrashHandlerTest, InADyingProcess) {
             if (c.previousInstalled) {
                 SetUnhandledExceptionFilter(previousFilter);
             }
-            Common::Utils::registerCrashHandler([] { appendMarker("ran\n"); });
+            Common::Utils::registerCrashHandler(c.handler);
             Common::Utils::setupCrashHandler();
             Common::Utils::setupCrashHandler(); // must not keep our own filter as "previous"
             if (c.removed) {

@@ -38,6 +38,26 @@ run win 120 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/win
 # FreeLibrary must return and every CSV file must end complete.
 echo "Windows host, unloading with the device open and saving:"
 run win-unload-open 60 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/win-unload-open")" 2 --unload-open
+# A process that ends with the device open and saving: ExitProcess (a script that never
+# closes, a console window closed) or a return from main. The system has ended the other
+# threads before the detach notification, perhaps inside the library's locks or waits:
+# the process must end all the same (within 5 s of ExitProcess, 2 s of the return), with
+# whole lines on disk.
+for case in exit-process:5000 return-open:2000; do
+  end=${case%:*} limit=${case#*:}
+  echo "Windows host, $end with the device open and saving:"
+  run "$end" 60 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/$end")" 2 --"$end"
+  ended=$(sed -n 's/^ending at \([0-9]*\) ms.*/\1/p' "$work/$end.out")
+  gone=$(date +%s%3N)
+  if [ -z "$ended" ]; then
+    fail "$end: the host did not say when it ended"
+  elif [ $((gone - ended)) -gt "$limit" ]; then
+    fail "$end: the process took $((gone - ended)) ms to end after the host ended it"
+  else
+    echo "  $end: process gone $((gone - ended)) ms after the host ended it"
+  fi
+done
+
 # A root and a name outside ASCII reach the DLL in the active code page (wine's default
 # for this locale is 1252): the files must get exactly those names, and the host must
 # neither die nor hang. Wine reads our command line in the locale's UTF-8.
@@ -68,5 +88,7 @@ check_folder() { # check_folder <name>: the CSV files of one run
 }
 check_folder win
 check_folder win-unload-open
+check_folder exit-process
+check_folder return-open
 [ "$failed" -eq 0 ] && echo "PASS"
 exit "$failed"

@@ -1,12 +1,15 @@
 // win-host: loads zxcollector_api.dll at run time, opens box 0 (the host binds
 // 192.168.201.1), initialises CAN FD channel 0, reads and saves for a few seconds,
 // closes and unloads.
-//   win-host <dll> <save folder> [seconds] [--unload-open] [--name NAME]
+//   win-host <dll> <save folder> [seconds] [--unload-open | --exit-process | --return-open]
+//            [--name NAME]
 // --unload-open unloads the DLL with the device still open and saving running, so the
-// detach notification has to close everything. --name gives module 0x101 that name in
-// the mapping; the save folder and the name reach the DLL in the active code page, as
-// any narrow text of a Windows host does. Exit code 0 only when every step
-// succeeded, records arrived and the DLL really left the process.
+// detach notification has to close everything. --exit-process calls ExitProcess and
+// --return-open returns from main with the device open, saving running and the DLL
+// loaded, as a script that never closes does; both print the time before they end. --name gives module 0x101
+// that name in the mapping; the save folder and the name reach the DLL in the active code page, as any narrow
+// text of a Windows host does. Exit code 0 only when every step succeeded, records arrived and the DLL really
+// left the process.
 #include "ZxApiFunctions.h"
 #include "tools/common/ProcessFigures.h"
 
@@ -71,6 +74,16 @@ bool csvIsReadableWhileWritten(const std::string& saveFolder) {
     return true;
 }
 
+// Milliseconds since 1970, for the test script to compare with its own clock.
+long long unixMilliseconds() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr unsigned long long kTicksTo1970 = 116444736000000000ULL; // 100 ns ticks from 1601
+    return static_cast<long long>((ticks - kTicksTo1970) / 10000);
+}
+
 bool check(const char* what, std::int32_t result) {
     if (result != ZX_OK) {
         std::fprintf(stderr, "win-host: %s failed: %d\n", what, static_cast<int>(result));
@@ -83,17 +96,25 @@ bool check(const char* what, std::int32_t result) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <dll> <save folder> [seconds] [--unload-open] [--name NAME]\n",
+        std::fprintf(stderr,
+                     "usage: %s <dll> <save folder> [seconds] [--unload-open | --exit-process | "
+                     "--return-open] [--name NAME]\n",
                      argv[0]);
         return 2;
     }
     const std::string saveFolder = argv[2];
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 3;
     bool unloadOpen = false;
+    bool exitProcess = false;
+    bool returnOpen = false;
     std::string temperatureName = "Temperature";
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--unload-open") == 0) {
             unloadOpen = true;
+        } else if (std::strcmp(argv[i], "--exit-process") == 0) {
+            exitProcess = true;
+        } else if (std::strcmp(argv[i], "--return-open") == 0) {
+            returnOpen = true;
         } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
             temperatureName = argv[++i];
         }
@@ -144,6 +165,16 @@ int main(int argc, char** argv) {
         }
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    if (exitProcess || returnOpen) {
+        std::printf("records read: %lld\n", total);
+        std::printf("ending at %lld ms\n", unixMilliseconds());
+        std::fflush(stdout);
+        if (exitProcess) {
+            ExitProcess(ok && total > 0 ? 0 : 1);
+        }
+        return ok && total > 0 ? 0 : 1;
+    }
 
     if (!unloadOpen) {
         ok = check("ZxStopSaveFile", zx.stopSaveFile(kDevice, kChannel)) && ok;

@@ -1,15 +1,36 @@
 #include "ZxConsole.h"
 
-#include <csignal>
+#include <windows.h>
+
 #include <cstdio>
 #include <io.h>
 
 namespace {
 
-// The runtime calls this on its own console-control thread and puts the default
-// action back before it does, so a second Ctrl-C ends the program.
-void onStopSignal(int) {
-    ZxConsole::requestStop();
+// Windows ends the process when the handler returns from a close, logoff or shutdown
+// event (5 s after a closed console window at the latest): meanwhile the collector stops
+// saving and closes the box in its main loop, and its exit ends this thread too.
+constexpr DWORD kClosingGraceMs = 4500;
+
+// Runs on a thread of its own that the system starts for each console event.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        if (ZxConsole::stopRequested()) {
+            return FALSE; // a second Ctrl-C ends the program at once
+        }
+        ZxConsole::requestStop();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        ZxConsole::requestStop();
+        ::Sleep(kClosingGraceMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 } // namespace
@@ -19,7 +40,5 @@ bool ZxConsole::outputIsTerminal() {
 }
 
 void ZxConsole::installStopHandler() {
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-    std::signal(SIGBREAK, onStopSignal);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }

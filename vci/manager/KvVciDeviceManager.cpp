@@ -1,6 +1,7 @@
 #include "vci/manager/KvVciDeviceManager.h"
 
 #include "api/common/ZxLog.h"
+#include "common/ExitSafeSingleton.h"
 #include "vci/config/KvVciConfigStore.h"
 #include "vci/device/KvVciDevice.h"
 #include "zxcollector_api.h"
@@ -19,8 +20,8 @@ constexpr double kTimestampUnitsPerSecond = 1e6; // texts carry microseconds
 } // namespace
 
 KvVciDeviceManager& KvVciDeviceManager::instance() {
-    static KvVciDeviceManager manager;
-    return manager;
+    static Common::ExitSafeSingleton<KvVciDeviceManager> manager;
+    return manager.get();
 }
 
 KvVciDeviceManager::KvVciDeviceManager()

@@ -42,7 +42,11 @@ int intOption(std::intptr_t handle, int name) {
 }
 
 std::intptr_t createSocket() {
-    const SOCKET handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+    // Overlapped like socket()'s, and never inherited: a child the host starts with
+    // handle inheritance (a shell command, a redirected process) would otherwise keep the
+    // box's port bound after the host closed it.
+    const SOCKET handle =
+        ::WSASocketW(AF_INET, SOCK_DGRAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     return handle == INVALID_SOCKET ? kNoSocket : static_cast<std::intptr_t>(handle);
 }
 

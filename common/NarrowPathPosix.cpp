@@ -1,4 +1,4 @@
-#include "filesave/NarrowPath.h"
+#include "common/NarrowPath.h"
 
 std::filesystem::path NarrowPath::toFileSystemPath(const std::string& narrow) noexcept {
     try {

@@ -1,4 +1,4 @@
-#include "filesave/NarrowPath.h"
+#include "common/NarrowPath.h"
 
 #include "common/LeanWindowsWin.h"
 

@@ -1,4 +1,4 @@
-// The narrow texts a host passes for saving (root folder, names) as a file-system path.
+// The narrow texts a host passes (a log path, a save root folder, names) as a file-system path.
 // Hosts write them in the platform's narrow encoding: the active code page on Windows
 // (NarrowPathWin.cpp), plain bytes on POSIX (NarrowPathPosix.cpp).
 #pragma once
