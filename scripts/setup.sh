@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Installs every build and test dependency from Debian's packages.
+# Installs the dependencies from Debian's packages.
+#   scripts/setup.sh          everything the test command needs (scripts/test.sh)
+#   scripts/setup.sh --demo   only what the Linux build and scripts/demo.sh need
 # Idempotent and non-interactive: packages already present are left alone.
 set -euo pipefail
+mode=${1:-test}
 
+# The Linux library, zxcollect, vci-sim, the private namespace and the plot.
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format dpkg-dev ccache
+  build-essential cmake ninja-build pkg-config ccache
   qtbase5-dev libfmt-dev libconcurrentqueue-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 python3 python3-matplotlib util-linux
-  mono-mcs mono-runtime
-  clang libclang-rt-dev
+  iproute2 util-linux python3 python3-matplotlib
 )
+if [ "$mode" = --demo ]; then
+  ZX_WITH_WINDOWS=0
+else
+  # Tests, benchmarks, formatting, the C# host, the fuzz targets.
+  packages+=(
+    clang-format dpkg-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    mono-mcs mono-runtime
+    clang libclang-rt-dev
+  )
+  # The Debian packages: man pages from --help, lintian, file to check stripping.
+  packages+=(help2man lintian file)
+fi
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)

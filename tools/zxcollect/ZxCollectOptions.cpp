@@ -65,7 +65,8 @@ std::string ZxCollectOptions::usage() {
            "  --log FILE                 write the library's log to FILE\n"
            "  --log-level 0..3           0 debug, 1 information (default), 2 warning, 3 error\n"
            "  --codes                    print the table of result codes and exit\n"
-           "  --help                     print this text and exit\n"
+           "  --version                  print the versions of zxcollect and the library and exit\n"
+           "  --help, -h, /?             print this text and exit\n"
            "\n"
            "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error.\n";
 }
@@ -101,6 +102,8 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
     const OptionTable table({
         {"--help", kNone, ends(Outcome::Help), true},
         {"-h", kNone, ends(Outcome::Help), true},
+        {"/?", kNone, ends(Outcome::Help), true}, // as Windows programs take it
+        {"--version", kNone, ends(Outcome::Version), true},
         {"--codes", kNone, ends(Outcome::Codes), true},
         {"--device", kValue, [this](const std::string& value) { return parseDevices(value); }},
         {"--host-octet", kValue, OptionTable::number(hostOctet, 1, 254)},
