@@ -5,7 +5,8 @@
 #   zxcollector-tools       zxcollect and vci-sim, with man pages written from their --help
 #   python3-zxcollector     the Python package, when the tree has python/ (see python_package)
 # It configures a build of its own with prefix /usr (so GNUInstallDirs picks the multiarch
-# libdir), installs it into a staging folder, splits that into one root per package, adds
+# libdir) in build-deb/ beside build/ (the same depth, so ccache serves the objects that
+# build/ compiled), installs it into a staging folder, splits that into one root per package, adds
 # copyright, changelog and md5sums, strips the binaries, computes Depends with
 # dpkg-shlibdeps and writes the packages with dpkg-deb. Every staged file must land in a
 # package: anything left over is an error.
@@ -33,15 +34,16 @@ changelog_version=$(sed -nE '1s/^[^ ]+ \(([^)]+)\).*/\1/p' "$here/changelog")
   exit 1
 }
 
-echo "== build with prefix /usr ($work/build)"
+build=${ZX_DEB_BUILD_DIR:-$source/build-deb}
+echo "== build with prefix /usr ($build)"
 # The link flags Debian builds with (RELRO, BIND_NOW); the compile flags stay the
 # project's, so the objects are the tested ones.
 export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
-cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" -DZX_BUILD_TESTS=OFF -DZX_BUILD_BENCH=OFF >"$work/configure.log"
-ninja -C "$work/build" zxcollector_api zxcollect vci-sim >"$work/build.log"
+ninja -C "$build" zxcollector_api zxcollect vci-sim >"$work/build.log"
 rm -rf "$work/stage" "$work/debian" "$work"/*.deb
-DESTDIR="$work/stage" cmake --install "$work/build" >"$work/install.log"
+DESTDIR="$work/stage" cmake --install "$build" >"$work/install.log"
 stage=$work/stage
 
 # Man pages from --help and --version, made while the programs still find the staged library.
