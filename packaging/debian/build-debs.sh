@@ -38,7 +38,8 @@ build=${ZX_DEB_BUILD_DIR:-$source/build-deb}
 echo "== build with prefix /usr ($build)"
 # The link flags Debian builds with (RELRO, BIND_NOW); the compile flags stay the
 # project's, so the objects are the tested ones.
-export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+LDFLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+bindnow dpkg-buildflags --get LDFLAGS)"
+export LDFLAGS
 cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" -DZX_BUILD_TESTS=OFF -DZX_BUILD_BENCH=OFF >"$work/configure.log"
 ninja -C "$build" zxcollector_api zxcollect vci-sim >"$work/build.log"
@@ -92,6 +93,7 @@ mkdir -p "$work/debian/$lib_package/DEBIAN"
 echo "libzxcollector_api $major $lib_package (>= $major.0)" >"$work/debian/$lib_package/DEBIAN/shlibs"
 {
   echo "libzxcollector_api.so.$major $lib_package #MINVER#"
+  echo "* Build-Depends-Package: $dev_package"
   nm -D --defined-only --format=just-symbols "$work/debian/$lib_package/$libdir/libzxcollector_api.so.$version" |
     sort | while read -r symbol; do
       case $symbol in
@@ -114,11 +116,11 @@ tools_depends=$(depends_of "$tools_package" "$work/debian/$tools_package/usr/bin
   "$work/debian/$tools_package/usr/bin/vci-sim")
 [ -n "$lib_depends" ] && [ -n "$tools_depends" ] || { cat "$work/shlibdeps.err" >&2; exit 1; }
 
-description_common=" zxcollector_api gives a host application plain C functions to a measurement
- collector: it opens VCI network boxes over UDP, initialises their CAN and CAN FD
- channels, sets the sampling frequency of temperature, voltage, current and
- frequency modules, hands the decoded sample records to the host and saves them
- as CSV files."
+description_common=" zxcollector_api gives a host application plain C functions to a
+ measurement collector: it opens VCI network boxes over UDP, initialises their
+ CAN and CAN FD channels, sets the sampling frequency of temperature, voltage,
+ current and frequency modules, hands the decoded sample records to the host
+ and saves them as CSV files."
 
 control() {
   local package=$1 section=$2 multi_arch=$3 depends=$4 summary=$5 body=$6

@@ -32,7 +32,7 @@ echo "  no error, no warning ($(grep -c . "$work/lintian.out" || true) informati
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 contents() { dpkg-deb -c "$out/$1"_*.deb | awk '{print $6}' | sed 's|^\./|/|'; }
-lib=$(contents libzxcollector-api3 | grep -x "/usr/lib/$multiarch/libzxcollector_api.so.3.*") ||
+lib=$(contents libzxcollector-api3 | grep -xE "/usr/lib/$multiarch/libzxcollector_api\.so\.3\.[0-9]+\.[0-9]+") ||
   fail "the library is not in /usr/lib/$multiarch"
 contents libzxcollector-api-dev | grep -qx "/usr/include/zxcollector_api.h" || fail "the header is not in the -dev package"
 dpkg-deb -f "$out"/libzxcollector-api-dev_*.deb Depends | grep -q 'libzxcollector-api3 (=' ||
