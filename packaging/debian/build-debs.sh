@@ -134,6 +134,7 @@ control() {
     echo "Maintainer: $maintainer"
     echo "Installed-Size: $size"
     [ -n "$depends" ] && echo "Depends: $depends"
+    [ "$section" = python ] && echo "Suggests: python3-h5py, python3-matplotlib"
     echo "Section: $section"
     echo "Priority: optional"
     [ -n "$multi_arch" ] && echo "Multi-Arch: $multi_arch"
@@ -165,7 +166,8 @@ control "$tools_package" electronics foreign "$tools_depends" \
  and their modules for tests and demonstrations inside a private network
  namespace."
 if [[ " ${packages[*]} " == *" $python_package "* ]]; then
-  control "$python_package" python "" "python3:any, $lib_package (>= $version)" \
+  # numpy: records come as arrays; h5py and matplotlib only for its HDF5 export and plot.
+  control "$python_package" python "" "python3:any, python3-numpy, $lib_package (>= $version)" \
     "Python bindings to the zxcollector_api collector library" \
     " This package holds the Python 3 package zxcollector, which loads the shared
  library with ctypes."
