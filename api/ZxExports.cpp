@@ -1,9 +1,10 @@
-// The thirteen exported functions. Each checks the host's device and channel indices
-// at full width, then routes into the process-wide objects; nothing thrown below
-// reaches the host.
+// The exported functions. The thirteen that drive the collector check the host's
+// device and channel indices at full width, then route into the process-wide objects;
+// the two that describe it write texts. Nothing thrown below reaches the host.
 #include "zxcollector_api.h"
 
 #include "api/ZxLibrary.h"
+#include "api/ZxResultText.h"
 #include "api/common/ZxLog.h"
 #include "collector/ZxCollectorManager.h"
 #include "vci/config/KvVciChannelConfig.h"
@@ -231,6 +232,18 @@ ZX_EXPORT std::int32_t ZX_CALL ZxStopSaveFile(std::uint32_t deviceIndex, std::ui
     }
     return guarded("ZxStopSaveFile", ZX_ERR_SAVE_EXCEPTION,
                    [&] { return ZxCollectorManager::instance().stopSaveFile(deviceIndex, channelIndex); });
+}
+
+ZX_EXPORT std::int32_t ZX_CALL ZxGetResultText(std::int32_t result, char* text, std::uint32_t capacity) {
+    if (text == nullptr || capacity == 0) {
+        return -1;
+    }
+    return guarded("ZxGetResultText", -1,
+                   [&] { return ZxResultText::copyOut(ZxResultText::describe(result), text, capacity); });
+}
+
+ZX_EXPORT std::int32_t ZX_CALL ZxGetVersion(char* text, std::uint32_t capacity) {
+    return ZxResultText::copyOut(ZxLibrary::version(), text, capacity);
 }
 
 } // extern "C"

@@ -14,9 +14,12 @@
 #include <string>
 #include <thread>
 
+#define ZX_STRINGIFY(x) #x
+#define ZX_VERSION_TEXT(major, minor, patch)                                                                 \
+    ZX_STRINGIFY(major) "." ZX_STRINGIFY(minor) "." ZX_STRINGIFY(patch)
+
 namespace {
 const char* const kSoftwareName = "ReZuzodadidUda";
-const char* const kSoftwareVersion = "v3.0.0";
 const char* const kSoftwareAuthor = "ZORVEX";
 const char* const kSoftwarePlatform = "windows";
 // The log stays open a moment after the devices closed so their last lines land.
@@ -66,7 +69,8 @@ std::int32_t ZxLibrary::openLog(const char* logPath, std::int32_t minLevel, std:
     try {
         Common::logInit(std::string(logPath), minLevel, fileSizeMB, fileCount);
         Common::logStart(false);
-        Common::logSoftwareInfo(kSoftwareName, kSoftwareVersion, kSoftwareAuthor, kSoftwarePlatform);
+        Common::logSoftwareInfo(kSoftwareName, std::string("v") + version(), kSoftwareAuthor,
+                                kSoftwarePlatform);
     } catch (const std::exception& error) {
         std::perror(error.what());
         return ZX_ERR_LOG_START;
@@ -77,4 +81,8 @@ std::int32_t ZxLibrary::openLog(const char* logPath, std::int32_t minLevel, std:
 std::int32_t ZxLibrary::closeLog() {
     Common::logStop();
     return ZX_OK;
+}
+
+const char* ZxLibrary::version() {
+    return ZX_VERSION_TEXT(ZXCOLLECTOR_VERSION_MAJOR, ZXCOLLECTOR_VERSION_MINOR, ZXCOLLECTOR_VERSION_PATCH);
 }

@@ -19,6 +19,9 @@ public:
                                 std::int32_t fileCount);
     static std::int32_t closeLog();
 
+    // "MAJOR.MINOR.PATCH" from the public header.
+    static const char* version();
+
 private:
     // Readers first (their saving stops), then the devices, a pause, then the log.
     static void shutdown();

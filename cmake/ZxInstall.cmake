@@ -1,9 +1,13 @@
 # What `cmake --install` puts under the prefix, and the packages CPack makes of it:
 # the shared library, its public header, a CMake package (zxcollector::zxcollector_api)
-# and a pkg-config file; on Linux the programs zxcollect and vci-sim and a .deb, for
-# Windows a zip that holds everything a host needs beside the DLL.
+# and a pkg-config file; on Linux the programs zxcollect and vci-sim, for Windows a zip
+# that holds everything a host needs beside the DLL.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+include(${CMAKE_CURRENT_LIST_DIR}/ZxVersionResource.cmake)
+
+zx_version_resource(zxcollector_api zxcollector_api.dll DLL "zxcollector_api: collector library for CAN measurement modules behind a VCI box")
+zx_version_resource(zxcollect zxcollect.exe APP "zxcollect: command-line collector for zxcollector_api")
 
 set(zx_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zxcollector)
 
@@ -34,27 +38,24 @@ file(RELATIVE_PATH zx_pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zxcollector_api.pc.in ${CMAKE_BINARY_DIR}/zxcollector_api.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/zxcollector_api.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+# Installed programs find the installed library from where they lie, under any prefix
+# and without LD_LIBRARY_PATH.
+if(NOT WIN32)
+  file(RELATIVE_PATH zx_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(zxcollect PROPERTIES INSTALL_RPATH "$ORIGIN/${zx_bin_to_lib}")
+endif()
 install(TARGETS zxcollect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET vci-sim)
   install(TARGETS vci-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-set(CPACK_PACKAGE_NAME zxcollector-api)
-set(CPACK_PACKAGE_VENDOR "zxcollector_api")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Collector library for CAN / CAN FD measurement modules behind a VCI box")
-set(CPACK_PACKAGE_CONTACT "zxcollector_api developers <zxcollector@localhost>")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian packages are made by packaging/debian/build-debs.sh; CPack makes the
+# Windows zip.
 if(WIN32)
+  set(CPACK_PACKAGE_NAME zxcollector_api)
+  set(CPACK_PACKAGE_VENDOR "zxcollector_api")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Collector library for CAN / CAN FD measurement modules behind a VCI box")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   include(${CMAKE_CURRENT_LIST_DIR}/ZxWindowsPackage.cmake)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  find_program(ZX_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(ZX_DPKG_SHLIBDEPS)
-    # Depends: computed from what the library and programs link (Qt 5 Core, libstdc++).
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  endif()
-  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  include(CPack)
 endif()
-include(CPack)

@@ -6,7 +6,7 @@ else()
   set(ZX_PLATFORM_SUFFIX Posix)
 endif()
 
-# Only the thirteen exported functions are visible outside the shared library.
+# Only the exported functions (the map file lists them) are visible outside the shared library.
 if(NOT WIN32)
   add_compile_options(-fvisibility=hidden -fvisibility-inlines-hidden)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

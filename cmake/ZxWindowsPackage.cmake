@@ -3,6 +3,8 @@
 #   lib/      zxcollector_api.lib (import library for MSVC's linker, made from the .def file),
 #             libzxcollector_api.dll.a (for MinGW) and the CMake package files
 #   include/  zxcollector_api.h
+#   examples/ the C host and the C# host
+#   README.txt (contents, network set-up, calling from C, C#, Python, LabVIEW, VBA), LICENSE.txt
 # The GCC runtime ships as DLLs rather than linked in: Qt5Core.dll needs libstdc++,
 # libgcc_s and libwinpthread as DLLs anyway, and one shared copy of them serves both.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -42,6 +44,15 @@ foreach(dll ${zx_runtime_dlls})
 endforeach()
 add_custom_target(zx_runtime_dlls ALL DEPENDS ${zx_stripped_dlls})
 install(FILES ${zx_stripped_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(ZX_VERSION ${PROJECT_VERSION})
+set(ZX_ARCH ${zx_win_suffix})
+configure_file(${ZX_SOURCE_ROOT}/packaging/windows/README.txt ${CMAKE_BINARY_DIR}/zip/README.txt @ONLY
+               NEWLINE_STYLE CRLF)
+configure_file(${ZX_SOURCE_ROOT}/LICENSE ${CMAKE_BINARY_DIR}/zip/LICENSE.txt COPYONLY)
+install(FILES ${CMAKE_BINARY_DIR}/zip/README.txt ${CMAKE_BINARY_DIR}/zip/LICENSE.txt DESTINATION .)
+install(FILES ${ZX_SOURCE_ROOT}/examples/c-host/c_host.c DESTINATION examples/c-host)
+install(FILES ${ZX_SOURCE_ROOT}/examples/csharp/ZxCollectorHost.cs DESTINATION examples/csharp)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_STRIP_FILES ON)

@@ -1,6 +1,7 @@
 /*
- * zxcollector_api: thirteen plain C functions to a measurement collector whose
- * modules sit on CAN / CAN FD buses behind a VCI network box.
+ * zxcollector_api: plain C functions to a measurement collector whose modules sit
+ * on CAN / CAN FD buses behind a VCI network box: thirteen that drive it, and two that
+ * describe it (ZxGetResultText, ZxGetVersion).
  *
  * Calling order expected of a host: ZxOpenLog (optional), ZxOpenDev, ZxInitCAN or
  * ZxInitCANFD per channel, then reading, clearing, module configuration and file
@@ -9,13 +10,24 @@
  * Every function returns a signed 32-bit result: 0 is success, a negative value is
  * one of the ZX_* codes below. ZxReadBuffer alone returns a positive record count on
  * success. Closing a device and configuring a module combine the results of their
- * steps with bitwise OR, so compare those results with 0, not with a single code.
+ * steps with bitwise OR, so compare those results with 0, not with a single code;
+ * ZxGetResultText names any result, combined ones included.
  *
  * Texts (the log path, the save folder, the mapping) are narrow, NUL-terminated and in
  * the platform's narrow encoding: the active ANSI code page on Windows (CP_ACP, what
  * the A functions of Windows take; not UTF-8 unless the process runs with code page
  * 65001), the bytes the file system takes on Linux. From Python on Windows encode them
  * with "mbcs", from .NET marshal them as LPStr.
+ *
+ * Threads: every function may be called from any thread. Reading, clearing and saving
+ * on different channels (of one box or several) run concurrently; two reads of the
+ * same channel take turns. Requests to one box (init, reset, terminal resistor, close)
+ * take turns, one reply awaited at a time per box; different boxes answer in parallel.
+ * ZxSetModuleSamplingFrequency calls take turns across the whole process. Reading and
+ * saving a channel go on beside requests to its box.
+ *
+ * Saving is driven by reading: records reach the CSV files as the host reads them with
+ * ZxReadBuffer. A host that saves must keep reading (see ZxStartSaveFile).
  */
 #ifndef ZXCOLLECTOR_API_H
 #define ZXCOLLECTOR_API_H
@@ -38,6 +50,12 @@
 #define ZX_EXPORT
 #endif
 #endif
+
+/* The version of this header and of the library built from it. ZxGetVersion gives the
+ * library's own at run time. */
+#define ZXCOLLECTOR_VERSION_MAJOR 3
+#define ZXCOLLECTOR_VERSION_MINOR 1
+#define ZXCOLLECTOR_VERSION_PATCH 0
 
 #ifdef __cplusplus
 extern "C" {
@@ -142,12 +160,27 @@ ZX_EXPORT int32_t ZX_CALL ZxClearBuffer(uint32_t deviceIndex, uint32_t channelIn
  * rootDirectory: one file series per mapped CAN identifier and measurement channel
  * (directories CH1..CH6). idMapping holds entries "identifier,name", each ended by a
  * line break or a ';'; maxFileSizeMB is the size of one file (1..1024, other values
- * give 10). */
+ * give 10).
+ *
+ * SAVING IS DRIVEN BY READING: only the records the host takes with ZxReadBuffer are
+ * saved. Starting, sleeping and stopping without reading returns 0 from every call and
+ * writes no data line. Keep reading the channel while it saves. */
 ZX_EXPORT int32_t ZX_CALL ZxStartSaveFile(uint32_t deviceIndex, uint32_t channelIndex,
                                           const char* rootDirectory, const char* idMapping,
                                           int32_t maxFileSizeMB);
 /* Stops saving on the channel; every file is complete when it returns. */
 ZX_EXPORT int32_t ZX_CALL ZxStopSaveFile(uint32_t deviceIndex, uint32_t channelIndex);
+
+/* Writes an English text for a result of any function into text (NUL-terminated, cut
+ * to fit capacity bytes): what the code means, by the call that returned it where
+ * several share a value, and what to check. A result that ZxCloseDev or
+ * ZxSetModuleSamplingFrequency combined from several steps is named as such, with the
+ * codes it can hold; any other value gives "unknown result N".
+ * Returns 0, or -1 for a null text or a capacity of 0. */
+ZX_EXPORT int32_t ZX_CALL ZxGetResultText(int32_t result, char* text, uint32_t capacity);
+/* Writes the library's version, "MAJOR.MINOR.PATCH" (e.g. "3.1.0"), NUL-terminated and
+ * cut to fit. Returns 0, or -1 for a null text or a capacity of 0. */
+ZX_EXPORT int32_t ZX_CALL ZxGetVersion(char* text, uint32_t capacity);
 
 #ifdef __cplusplus
 }

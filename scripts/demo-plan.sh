@@ -23,8 +23,9 @@ port=${ZX_LIVE_PORT:-8080}
 build=${ZX_BUILD_DIR:-build}
 devices=${ZX_PLAN_DEVICES:-0-15}
 
+bash scripts/setup.sh --demo
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_BUILD_TESTS=OFF -DZX_BUILD_BENCH=OFF
 fi
 ninja -C "$build" zxcollect vci-sim >/dev/null
 

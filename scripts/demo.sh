@@ -17,9 +17,11 @@ seconds=${1:-$([ "$live" = 1 ] && echo 60 || echo 5)}
 build=${ZX_BUILD_DIR:-build}
 port=${ZX_LIVE_PORT:-8080}
 
-bash scripts/setup.sh
+bash scripts/setup.sh --demo
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # Tests and benchmarks need packages the demo does not install (scripts/test.sh
+  # installs them and switches both on in this folder).
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_BUILD_TESTS=OFF -DZX_BUILD_BENCH=OFF
 fi
 ninja -C "$build" zxcollect vci-sim
 

@@ -1,25 +1,40 @@
 #!/usr/bin/env bash
-# Installs every build and test dependency from Debian's packages.
+# Installs the dependencies from Debian's packages.
+#   scripts/setup.sh          everything the test command needs (scripts/test.sh)
+#   scripts/setup.sh --demo   only what the Linux build and scripts/demo.sh need
 # Idempotent and non-interactive: packages already present are left alone.
 set -euo pipefail
+mode=${1:-test}
 
+# The Linux library, zxcollect, vci-sim, the private namespace and the plot.
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format dpkg-dev ccache
+  build-essential cmake ninja-build pkg-config ccache
   qtbase5-dev libfmt-dev libconcurrentqueue-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 python3 python3-matplotlib util-linux
-  mono-mcs mono-runtime
-  clang libclang-rt-dev
+  iproute2 util-linux python3 python3-matplotlib
 )
-# zxcollect --live: the HTTP server library, npm for the page's charting library, and the
-# headless browser of its test; socat relays the page out of the demos' private namespace.
-packages+=(libcpp-httplib-dev chromium chromium-driver python3-selenium socat)
-# Debian's nodejs and npm, unless an npm is there already (another node distribution's
-# nodejs carries its own npm and conflicts with Debian's).
+# zxcollect's live page: the HTTP server library, npm for the page's charting library
+# (Debian's nodejs and npm unless an npm is there already: another node distribution's
+# nodejs carries its own npm and conflicts with Debian's); socat relays the page out of
+# the demos' private namespace. The plot draws through the Python package (numpy, pandas).
+packages+=(libcpp-httplib-dev socat python3-numpy python3-pandas)
 command -v npm >/dev/null || packages+=(nodejs npm)
-# The Python package (python/): numpy, pandas and h5py for its functions, pytest for its
-# tests, venv, pip and setuptools for installing it.
-packages+=(python3-numpy python3-pandas python3-h5py python3-pytest python3-venv python3-pip python3-setuptools)
+if [ "$mode" = --demo ]; then
+  ZX_WITH_WINDOWS=0
+else
+  # Tests, benchmarks, formatting, the C# host, the fuzz targets.
+  packages+=(
+    clang-format dpkg-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    mono-mcs mono-runtime
+    clang libclang-rt-dev
+  )
+  # The Debian packages: man pages from --help, lintian, file to check stripping.
+  packages+=(help2man lintian file)
+  # The live page's browser test: headless chromium driven by selenium.
+  packages+=(chromium chromium-driver python3-selenium)
+  # The Python package's tests and install: h5py for to_hdf5, pytest, venv, pip, setuptools.
+  packages+=(python3-h5py python3-pytest python3-venv python3-pip python3-setuptools)
+fi
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 xz-utils)

@@ -68,7 +68,7 @@ run_sanitized_suite() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite "$1"
 }
 
-step "linux build" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "linux build" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_BUILD_TESTS=ON -DZX_BUILD_BENCH=ON
 step "linux tests" run_suite build
 
 step "sanitizer build" build build-asan -DCMAKE_BUILD_TYPE=Debug -DZX_SANITIZE=address,undefined -DZX_BUILD_BENCH=OFF

@@ -2,18 +2,36 @@
  *   c_host <log file> <save folder> [seconds]
  * Opens box 0 (the host binds 192.168.201.1), initialises CAN FD channel 0, sets the
  * temperature module to 200 Hz, saves what it reads for a few seconds, and closes. */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#define _POSIX_C_SOURCE 199309L /* nanosleep */
+#endif
 #include "zxcollector_api.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 static int check(const char* what, int32_t result) {
     if (result != ZX_OK) {
-        fprintf(stderr, "%s failed: %d\n", what, (int)result);
+        char text[512];
+        ZxGetResultText(result, text, sizeof text);
+        fprintf(stderr, "%s failed: %d: %s\n", what, (int)result, text);
         return 0;
     }
     return 1;
+}
+
+/* Nothing waiting: give the box a moment instead of spinning on a whole core. */
+static void waitForRecords(void) {
+#if defined(_WIN32)
+    Sleep(5);
+#else
+    struct timespec pause = {0, 5000000L};
+    nanosleep(&pause, NULL);
+#endif
 }
 
 int main(int argc, char** argv) {
@@ -49,7 +67,9 @@ int main(int argc, char** argv) {
         int32_t n = ZxReadBuffer(device, channel, records, 1000);
         if (n > 0) {
             total += n;
-        } else if (n != ZX_ERR_NO_DATA) {
+        } else if (n == ZX_ERR_NO_DATA) {
+            waitForRecords();
+        } else {
             ok = check("ZxReadBuffer", n);
         }
     }

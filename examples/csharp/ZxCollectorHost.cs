@@ -1,4 +1,4 @@
-// A .NET host of zxcollector_api: the thirteen functions declared with DllImport and the
+// A .NET host of zxcollector_api: the fifteen functions declared with DllImport and the
 // calling order of the C host (examples/c-host).
 //   mcs -out:ZxCollectorHost.exe ZxCollectorHost.cs
 //   mono ZxCollectorHost.exe <log file> <save folder> [seconds] [--null-reference]
@@ -10,6 +10,8 @@
 // A 32-bit .NET process needs the 32-bit DLL; the functions are __stdcall there.
 using System;
 using System.Runtime.InteropServices;
+using System.Text;
+using System.Threading;
 
 [StructLayout(LayoutKind.Sequential, Pack = 4)]
 public struct ZxCollectData
@@ -72,6 +74,16 @@ public static class ZxCollectorApi
                                              int maxFileSizeMB);
     [DllImport(Library, CallingConvention = Call)]
     public static extern int ZxStopSaveFile(uint deviceIndex, uint channelIndex);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxGetResultText(int result, StringBuilder text, uint capacity);
+    [DllImport(Library, CallingConvention = Call)]
+    public static extern int ZxGetVersion(StringBuilder text, uint capacity);
+
+    public static string ResultText(int result)
+    {
+        var text = new StringBuilder(512);
+        return ZxGetResultText(result, text, (uint)text.Capacity) == ZX_OK ? text.ToString() : "";
+    }
 }
 
 public static class ZxCollectorHost
@@ -99,7 +111,7 @@ public static class ZxCollectorHost
     {
         if (result == ZxCollectorApi.ZX_OK)
             return true;
-        Console.Error.WriteLine("{0} failed: {1}", what, result);
+        Console.Error.WriteLine("{0} failed: {1}: {2}", what, result, ZxCollectorApi.ResultText(result));
         return false;
     }
 
@@ -161,7 +173,11 @@ public static class ZxCollectorHost
                     }
                 }
             }
-            else if (n != ZxCollectorApi.ZX_ERR_NO_DATA)
+            else if (n == ZxCollectorApi.ZX_ERR_NO_DATA)
+            {
+                Thread.Sleep(5); // nothing waiting: no need to spin on a whole core
+            }
+            else
             {
                 ok = Check("ZxReadBuffer", n);
             }

@@ -24,9 +24,22 @@ python3 -m zipfile -e "$zip" "$work/unpacked" || fail "cannot unpack $zip"
 top=$work/unpacked/$(basename "$zip" .zip)
 (cd "$top" && find . -type f | sort | sed 's/^/  /')
 for f in bin/zxcollector_api.dll bin/zxcollect.exe bin/Qt5Core.dll lib/zxcollector_api.lib \
-  lib/libzxcollector_api.dll.a include/zxcollector_api.h lib/cmake/zxcollector/zxcollectorConfig.cmake; do
+  lib/libzxcollector_api.dll.a include/zxcollector_api.h lib/cmake/zxcollector/zxcollectorConfig.cmake \
+  README.txt LICENSE.txt examples/c-host/c_host.c examples/csharp/ZxCollectorHost.cs; do
   [ -f "$top/$f" ] || fail "$f missing from the zip"
 done
+for topic in 192.168.201 "UDP port 8000" netsh ctypes LabVIEW "Declare PtrSafe Function" DllImport \
+  "Saving is driven by reading"; do
+  grep -q "$topic" "$top/README.txt" || fail "README.txt does not cover: $topic"
+done
+# The version resource (UTF-16 strings) that Explorer's Details tab shows.
+version=$(sed -nE 's/^#define ZXCOLLECTOR_VERSION_(MAJOR|MINOR|PATCH) ([0-9]+).*/\2/p' "$top/include/zxcollector_api.h" | paste -sd.)
+for f in bin/zxcollector_api.dll bin/zxcollect.exe; do
+  resource=$(strings -e l "$top/$f")
+  grep -qx FileVersion <<<"$resource" && grep -qx "$version" <<<"$resource" ||
+    fail "$f has no version resource of $version"
+done
+echo "README.txt, LICENSE.txt, examples/ present; version resource $version in the DLL and the EXE"
 
 # A host built the way an MSVC user builds one: header plus import library, nothing else.
 "$cc" -std=c99 -O1 -o "$top/bin/c_host.exe" "$source/examples/c-host/c_host.c" -I"$top/include" \

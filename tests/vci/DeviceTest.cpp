@@ -291,6 +291,7 @@ TEST_F(DeviceBoxTest, ManagerKeepsNoDeviceWhoseBoxDoesNotAnswer) {
     KvVciDeviceManager manager;
     simulator().setSilent(true, 2);
     EXPECT_EQ(manager.openDevice(2), ZX_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.hasLine(3, "Check: no box answered at 192.168.201.132:8000."));
     EXPECT_EQ(manager.findDevice(2), nullptr);
     simulator().setSilent(false, 2);
     EXPECT_EQ(manager.openDevice(2), ZX_OK); // a later open starts from scratch

@@ -178,6 +178,7 @@ TEST_F(TransportTest, ConnectNeedsAServerAndBindsOnlyAGivenLocalAddress) {
     noServer.serverIp.clear();
     EXPECT_FALSE(client.connectToServer(noServer));
     EXPECT_FALSE(client.connectToServer(settings("192.168.201.99"))); // not an address of this host
+    EXPECT_TRUE(log.hasLine(3, "Check: 192.168.201.99 is not an address of any network interface"));
     EXPECT_FALSE(client.isConnected());
     const std::size_t binds = log.count("Bind to local IP");
     ASSERT_TRUE(client.connectToServer(settings("")));

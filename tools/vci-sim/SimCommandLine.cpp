@@ -126,6 +126,7 @@ std::string SimCommandLine::usage() {
            "  --duration SECONDS      stop after this time (default: run until signalled)\n"
            "  --restart-pause-ms N    SIGUSR1 restarts every box: its address is unbound for\n"
            "                          N ms, then it goes on where it was (default 2000)\n"
+           "  --version               print the version and exit\n"
            "  --help                  this text\n";
 }
 
@@ -137,6 +138,7 @@ std::string SimCommandLine::parse(int argc, const char* const* argv) {
     const OptionTable table({
         {"--help", kNone, flag(help)},
         {"-h", kNone, flag(help)},
+        {"--version", kNone, flag(version)},
         {"--unique-values", kNone, flag(options.uniqueValues)},
         {"--devices", kValue, devices(options.deviceIndices)},
         {"--port", kValue, OptionTable::number(options.port, 1, 65535)},

@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
         std::fputs(vcisim::SimCommandLine::usage().c_str(), stdout);
         return 0;
     }
+    if (commandLine.version) {
+        std::puts("vci-sim " ZX_PROJECT_VERSION);
+        return 0;
+    }
     vcisim::blockStopSignals();
     vcisim::VciSimulator simulator(commandLine.options);
     if (!simulator.start()) {

@@ -67,7 +67,8 @@ std::string ZxCollectOptions::usage() {
            "  --live [ADDR:]PORT         serve a live page of the run at http://ADDR:PORT/ (default\n"
            "                             address 127.0.0.1; port 0 picks a free port)\n"
            "  --codes                    print the table of result codes and exit\n"
-           "  --help                     print this text and exit\n"
+           "  --version                  print the versions of zxcollect and the library and exit\n"
+           "  --help, -h, /?             print this text and exit\n"
            "\n"
            "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error,\n"
            "3 when the live page cannot listen on its address.\n";
@@ -104,6 +105,8 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
     const OptionTable table({
         {"--help", kNone, ends(Outcome::Help), true},
         {"-h", kNone, ends(Outcome::Help), true},
+        {"/?", kNone, ends(Outcome::Help), true}, // as Windows programs take it
+        {"--version", kNone, ends(Outcome::Version), true},
         {"--codes", kNone, ends(Outcome::Codes), true},
         {"--device", kValue, [this](const std::string& value) { return parseDevices(value); }},
         {"--host-octet", kValue, OptionTable::number(hostOctet, 1, 254)},

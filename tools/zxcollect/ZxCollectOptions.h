@@ -28,7 +28,7 @@ struct ZxFrequencyRequest {
 
 class ZxCollectOptions {
 public:
-    enum class Outcome { Run, Help, Codes, Invalid };
+    enum class Outcome { Run, Help, Version, Codes, Invalid };
 
     // Fills the fields; on Invalid, error says what is wrong.
     Outcome parse(int argc, char** argv);

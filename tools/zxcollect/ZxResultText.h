@@ -1,25 +1,17 @@
-// The library's return codes with their meanings, for messages and the summary.
-// The table here is the one the README repeats (zxcollect --codes prints it).
+// The library's texts for its results (ZxGetResultText), for messages and the summary,
+// and the table of every code that zxcollect --codes prints and the README repeats.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 class ZxResultText {
 public:
-    struct Row {
-        std::int32_t code;
-        // Several codes share a value; the call that returned it picks the meaning.
-        const char* calls;
-        const char* meaning;
-    };
-
-    // Meaning of a result of the named exported function (e.g. "ZxOpenDev").
+    // The library's text for a result of the named exported function (e.g. "ZxOpenDev"):
+    // of a value shared by several calls, only the meaning for that call.
     static std::string meaning(const std::string& call, std::int32_t code);
 
-    static const std::vector<Row>& rows();
-
-    // The table as Markdown, exactly as the README holds it.
+    // Every code of the header with the library's text, as Markdown, exactly as the
+    // README holds it.
     static std::string markdownTable();
 };

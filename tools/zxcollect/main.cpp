@@ -2,6 +2,7 @@
 #include "ZxCollectOptions.h"
 #include "ZxCollectSession.h"
 #include "ZxResultText.h"
+#include "zxcollector_api.h"
 
 #include <cstdio>
 
@@ -11,6 +12,15 @@ int main(int argc, char** argv) {
     case ZxCollectOptions::Outcome::Help:
         std::fputs(ZxCollectOptions::usage().c_str(), stdout);
         return 0;
+    case ZxCollectOptions::Outcome::Version: {
+        char library[32];
+        if (ZxGetVersion(library, sizeof library) != ZX_OK) {
+            library[0] = '\0';
+        }
+        std::printf("zxcollect %d.%d.%d (library zxcollector_api %s)\n", ZXCOLLECTOR_VERSION_MAJOR,
+                    ZXCOLLECTOR_VERSION_MINOR, ZXCOLLECTOR_VERSION_PATCH, library);
+        return 0;
+    }
     case ZxCollectOptions::Outcome::Codes:
         std::fputs(ZxResultText::markdownTable().c_str(), stdout);
         return 0;

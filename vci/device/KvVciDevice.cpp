@@ -62,6 +62,10 @@ int KvVciDevice::open() {
     }
     socketClient_->disconnectFromServer();
     zxLog(ZxLevel::Error, "Open Device{} failed, Unable to read version information", index);
+    zxLog(ZxLevel::Error,
+          "Check: no box answered at {}:{}. Is it powered and cabled to the adapter with the "
+          "192.168.201.x address, and does no firewall drop UDP port {}?",
+          settings.serverIp, settings.serverPort, settings.serverPort);
     return ZX_ERR_OPEN_DEVICE;
 }
 

@@ -113,6 +113,11 @@ std::unique_ptr<UdpSocket> KvVciSocketClient::openSocket() {
         if (!socket->bind(localIp_, 0)) {
             zxLog(ZxLevel::Error, "Failed to bind to local IP: {}. Error: {}", localIp_,
                   UdpSocket::lastError());
+            zxLog(ZxLevel::Error,
+                  "Check: {} is not an address of any network interface of this computer. Give the "
+                  "adapter that faces the box this static address, or pass ZxOpenDev the host octet of "
+                  "an address it has",
+                  localIp_);
             return nullptr;
         }
         zxLog(ZxLevel::Info, "Bind to local IP: {}", localIp_);

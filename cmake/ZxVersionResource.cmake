@@ -1,0 +1,17 @@
+# zx_version_resource(<target> <file name> <type DLL|APP> <description>): on Windows, a
+# version resource (windres) in the target's file, with the project's version.
+if(WIN32)
+  enable_language(RC)
+endif()
+function(zx_version_resource target file_name type description)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(ZX_RC_FILE_NAME ${file_name})
+  set(ZX_RC_FILE_TYPE VFT_${type})
+  set(ZX_RC_DESCRIPTION ${description})
+  get_filename_component(ZX_RC_INTERNAL_NAME ${file_name} NAME_WE)
+  set(rc ${CMAKE_BINARY_DIR}/version-resources/${target}.rc)
+  configure_file(${ZX_SOURCE_ROOT}/cmake/ZxVersionResource.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
