@@ -76,7 +76,7 @@ std::FILE* SharedOutputFile::openExclusive(const std::string& utf8Path, CreateRe
 
 std::FILE* SharedOutputFile::openAppend(const std::string& utf8Path, std::string& errorText) {
     std::wstring widePath;
-    if (!utf8ToWide(utf8Path, widePath)) {
+    if (!toWidePath(utf8Path, widePath)) {
         errorText = "the path is not valid UTF-8";
         return nullptr;
     }
