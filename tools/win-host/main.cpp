@@ -2,12 +2,12 @@
 // 192.168.201.1), initialises CAN FD channel 0, reads and saves for a few seconds,
 // closes and unloads.
 //   win-host <dll> <save folder> [seconds] [--unload-open | --exit-process | --return-open]
-//            [--name NAME]
+//            [--name NAME] [--identifiers N]
 // --unload-open unloads the DLL with the device still open and saving running, so the
 // detach notification has to close everything. --exit-process calls ExitProcess and
 // --return-open returns from main with the device open, saving running and the DLL
 // loaded, as a script that never closes does; both print the time before they end. --name gives module 0x101
-// that name in the mapping; the save folder and the name reach the DLL in the active code page, as any narrow
+// that name in the mapping; --identifiers N maps N identifiers from 0x200 on instead; the save folder and the name reach the DLL in the active code page, as any narrow
 // text of a Windows host does. Exit code 0 only when every step succeeded, records arrived and the DLL really
 // left the process.
 #include "ZxApiFunctions.h"
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <dll> <save folder> [seconds] [--unload-open | --exit-process | "
-                     "--return-open] [--name NAME]\n",
+                     "--return-open] [--name NAME] [--identifiers N]\n",
                      argv[0]);
         return 2;
     }
@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
     bool exitProcess = false;
     bool returnOpen = false;
     std::string temperatureName = "Temperature";
+    int identifiers = 0;
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--unload-open") == 0) {
             unloadOpen = true;
@@ -117,9 +118,20 @@ int main(int argc, char** argv) {
             returnOpen = true;
         } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
             temperatureName = argv[++i];
+        } else if (std::strcmp(argv[i], "--identifiers") == 0 && i + 1 < argc) {
+            identifiers = std::atoi(argv[++i]);
         }
     }
-    const std::string mapping = "0x101," + temperatureName + "\n0x301,Voltage\n";
+    std::string mapping = "0x101," + temperatureName + "\n0x301,Voltage\n";
+    if (identifiers > 0) {
+        // 512, 513, ... (0x200 on) named Id512, Id513, ...: six series each, more files
+        // than the C runtime's 512 streams once there are 86 of them.
+        mapping.clear();
+        for (int n = 0; n < identifiers; ++n) {
+            const std::string id = std::to_string(0x200 + n);
+            mapping += id + ",Id" + id + "\n";
+        }
+    }
     std::printf("code page: %u\n", GetACP());
     const std::wstring dllPath = widen(argv[1]);
 
