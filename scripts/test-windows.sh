@@ -24,7 +24,9 @@ if [ "$bits" = 32 ] && ! "$repo/scripts/wine-loader.sh" --can-run-32; then
 fi
 
 # Qt5Core.dll and the mingw runtime DLLs (libstdc++, libgcc_s, libwinpthread).
+# The built DLL itself too: test programs that call the exports link it.
 runtime_dirs=(
+  "$build/api"
   "$build/third_party/qt5core-mingw$bits/bin"
   /usr/lib/gcc/$arch-w64-mingw32/12-posix
   /usr/$arch-w64-mingw32/lib

@@ -77,8 +77,9 @@ done
 # complete, with data.
 echo "Windows host, 100 identifiers (600 series):"
 stop_simulator
+# (0x101 as well: the host sets its sampling frequency.)
 modules=$(for n in $(seq 512 611); do printf 'temperature:%d:20:0x3F,' "$n"; done)
-start_simulator "$sim" "$work/sim-many.out" --modules "${modules%,}" || fail "the simulator with 100 modules did not start"
+start_simulator "$sim" "$work/sim-many.out" --modules "temperature:0x101,${modules%,}" || fail "the simulator with 100 modules did not start"
 run many 120 wine "$win_host" "$(windows_path "$dll")" "$(windows_path "$work/many")" 4 --identifiers 100
 many_files=$(cd "$work/many" && find . -name 'Id*_1.csv' | wc -l)
 [ "$many_files" -eq 600 ] || fail "many: $many_files first files of the 600 series"
