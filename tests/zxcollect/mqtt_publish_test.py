@@ -142,6 +142,11 @@ def summaries_add_up(root, port, subscriber, zx_arguments, broker):
         lasts = [s["last"][0] for s in summaries if s["count"] > 0]
         assert lasts and all(value in sent for value in lasts), f"{name}: last values not sent: {lasts[:5]}"
         assert all(s["min"][0] <= s["mean"][0] <= s["max"][0] for s in summaries if s["count"] > 0)
+        if "--mqtt-records" in zx_arguments:
+            batches = [json.loads(text)["records"] for topic, text in subscriber.taken()
+                       if topic == f"{PREFIX}/dev0/can0/{name}/records"]
+            values = [record[1] for batch in batches for record in batch]
+            assert sorted(values) == sorted(sent), f"{name}: {len(values)} records published, {len(sent)} saved"
     status = json.loads(subscriber.statuses()[-1])
     assert status["state"] == "stopped" and status["records"] > 0, status
     return f"summaries add up to the CSV records; final status {status['state']}"
@@ -178,15 +183,18 @@ def refused(expected_texts):
 
 
 def stalled_broker(root, port, subscriber, zx_arguments, broker):
+    started = time.monotonic()
     run = run_zxcollect(root, port, zx_arguments, 8)
     poll_until(lambda: subscriber.summaries("Temperature"), 10, "first summaries")
     broker.process.send_signal(signal.SIGSTOP)
     out, err = run.communicate(timeout=60)
+    seconds = time.monotonic() - started
     broker.process.send_signal(signal.SIGCONT)
     assert run.returncode == 0, err
     saved = samples_saved(out)
     assert saved == FRAMES * 6, f"saved {saved} of {FRAMES * 6}"
-    return f"all {saved} samples saved with the broker stopped"
+    assert seconds < 20, f"zxcollect took {seconds:.1f} s to end beside a stopped broker"
+    return f"all {saved} samples saved with the broker stopped; ended after {seconds:.1f} s"
 
 
 def broker_lines(folder, case):
@@ -209,7 +217,7 @@ CASES = [
      summaries_add_up),
     ("tls", "tls", ["--mqtt-tls", "{folder}/ca.pem"], summaries_add_up),
     ("tls_wrong_ca", "tls", ["--mqtt-tls", "{folder}/other-ca.pem"], refused(["TLS with the broker", "certificate verify failed", "must verify against"])),
-    ("stalled", "", [], stalled_broker),
+    ("stalled", "", ["--mqtt-records"], stalled_broker),
 ]
 
 failures = 0
