@@ -197,6 +197,21 @@ def stalled_broker(root, port, subscriber, zx_arguments, broker):
     return f"all {saved} samples saved with the broker stopped; ended after {seconds:.1f} s"
 
 
+def killed(root, port, subscriber, zx_arguments, broker):
+    run = run_zxcollect(root, port, zx_arguments, 30)
+    poll_until(lambda: any(text.startswith("{") for text in subscriber.statuses()), 10, "a running status")
+    run.kill()
+    run.communicate(timeout=30)
+    poll_until(lambda: subscriber.statuses()[-1] == "offline", 30, "the last will offline")
+    retained = Subscriber(port)
+    try:
+        poll_until(lambda: retained.statuses(), 10, "the retained status")
+        assert retained.statuses() == ["offline"], retained.statuses()
+    finally:
+        retained.stop()
+    return "the broker published and kept the last will offline"
+
+
 def broker_lines(folder, case):
     if case == "password":
         subprocess.run(["mosquitto_passwd", "-b", "-c", f"{folder}/passwords", "bench", "right"], check=True)
@@ -218,6 +233,7 @@ CASES = [
     ("tls", "tls", ["--mqtt-tls", "{folder}/ca.pem"], summaries_add_up),
     ("tls_wrong_ca", "tls", ["--mqtt-tls", "{folder}/other-ca.pem"], refused(["TLS with the broker", "certificate verify failed", "must verify against"])),
     ("stalled", "", ["--mqtt-records"], stalled_broker),
+    ("killed", "", [], killed),
 ]
 
 failures = 0
