@@ -48,10 +48,6 @@ bool readPassword(const std::string& path, std::string& password) {
 
 } // namespace
 
-bool ZxMqttPublisher::available() {
-    return true;
-}
-
 ZxMqttPublisher::ZxMqttPublisher(const ZxMqttRequest& request, const ZxIdMapping& mapping,
                                  const std::vector<ZxSlot>& slots, bool saving, const std::string& logPath,
                                  std::FILE* err)

@@ -34,9 +34,6 @@ public:
     // Records of one identifier in one message of --mqtt-records.
     static constexpr std::size_t kRecordsPerMessage = 1000;
 
-    // False in a build without an MQTT client library.
-    static bool available();
-
     ZxMqttPublisher(const ZxMqttRequest& request, const ZxIdMapping& mapping,
                     const std::vector<ZxSlot>& slots, bool saving, const std::string& logPath,
                     std::FILE* err);

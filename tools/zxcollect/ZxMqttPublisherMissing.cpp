@@ -1,10 +1,6 @@
 // A build without an MQTT client library: --mqtt says so at the start.
 #include "ZxMqttPublisher.h"
 
-bool ZxMqttPublisher::available() {
-    return false;
-}
-
 ZxMqttPublisher::ZxMqttPublisher(const ZxMqttRequest& request, const ZxIdMapping& mapping,
                                  const std::vector<ZxSlot>& slots, bool saving, const std::string& logPath,
                                  std::FILE* err)
