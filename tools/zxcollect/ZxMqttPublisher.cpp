@@ -178,6 +178,14 @@ void ZxMqttPublisher::stop() {
         const Clock::time_point deadline = Clock::now() + std::chrono::seconds(2);
         std::unique_lock lock(stateMutex_);
         stateChanged_.wait_until(lock, deadline, [this] { return pending_.empty() || !connected_; });
+        if (!connected_ && outages_ > 0) {
+            std::fprintf(err_,
+                         "zxcollect: MQTT: the broker at %s is still away at the end, after %.1f s; %llu "
+                         "message(s) dropped meanwhile\n",
+                         where_.c_str(), std::chrono::duration<double>(Clock::now() - lostAt_).count(),
+                         static_cast<unsigned long long>(dropped_ - droppedAtOutage_));
+            std::fflush(err_);
+        }
         lock.unlock();
         mosquitto_disconnect(client_);
         mosquitto_loop_stop(client_, false);
