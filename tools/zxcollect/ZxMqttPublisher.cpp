@@ -1,5 +1,7 @@
 #include "ZxMqttPublisher.h"
 
+#include "ZxHostName.h"
+
 #include <mosquitto.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 
 namespace {
 
@@ -23,11 +24,7 @@ constexpr unsigned kLastRetrySeconds = 30;
 constexpr std::size_t kRecordTapCapacity = 200000;
 
 std::string defaultPrefix() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-        std::strcpy(name, "localhost");
-    }
-    return std::string("zxcollect/") + name;
+    return "zxcollect/" + zxHostName();
 }
 
 struct LibraryUse {
