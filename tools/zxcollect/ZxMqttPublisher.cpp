@@ -101,6 +101,10 @@ bool ZxMqttPublisher::connect(std::string& error) {
             mosquitto_tls_set(client_, request_.caFile.c_str(), nullptr,
                               request_.certFile.empty() ? nullptr : request_.certFile.c_str(),
                               request_.keyFile.empty() ? nullptr : request_.keyFile.c_str(), nullptr);
+        if (result == MOSQ_ERR_NOT_SUPPORTED) {
+            error = "TLS is not available in this build of zxcollect";
+            return false;
+        }
         if (result != MOSQ_ERR_SUCCESS) {
             error = "TLS files (" + request_.caFile +
                     (request_.certFile.empty() ? "" : ", " + request_.certFile) +
