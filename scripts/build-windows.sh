@@ -13,7 +13,7 @@ third=$build/third_party
 qt=qt5core-mingw$bits
 
 if [ ! -d "$third/$qt" ] || [ ! -d "$third/include/fmt" ] || [ ! -f "$third/include/httplib.h" ] ||
-  [ ! -d "$third/gtest" ] ||
+  [ ! -d "$third/gtest" ] || [ ! -f "$third/mosquitto/lib/libmosquitto_static.a" ] ||
   [ ! -f "$build/wine/system.reg" ]; then
   ZX_WIN_ARCH=$arch "$repo/scripts/setup-windows.sh" "$build"
 fi

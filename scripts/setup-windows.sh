@@ -66,6 +66,13 @@ if [ ! -f "$httplib_src/httplib.h" ]; then
 fi
 cp "$httplib_src/httplib.h" "$third/include/httplib.h"
 
+# libmosquitto for zxcollect --mqtt, cross-built from Debian's source package (about a
+# minute), kept in the build folder.
+if [ ! -f "$third/mosquitto/lib/libmosquitto_static.a" ]; then
+  echo "setup-windows: building libmosquitto for $arch"
+  ZX_WIN_ARCH=$arch "$repo/scripts/build-mosquitto-mingw.sh" "$third/mosquitto"
+fi
+
 # GoogleTest for mingw, from the sources Debian ships with libgtest-dev.
 gtest_src=/usr/src/googletest
 if [ ! -f "$third/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then

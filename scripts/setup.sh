@@ -18,6 +18,8 @@ packages=(
 # the demos' private namespace. The plot draws through the Python package (numpy, pandas).
 packages+=(libcpp-httplib-dev socat python3-numpy python3-pandas)
 command -v npm >/dev/null || packages+=(nodejs npm)
+# zxcollect --mqtt: the MQTT client library.
+packages+=(libmosquitto-dev)
 if [ "$mode" = --demo ]; then
   ZX_WITH_WINDOWS=0
 else
@@ -34,6 +36,8 @@ else
   packages+=(chromium chromium-driver python3-selenium)
   # The Python package's tests and install: h5py for to_hdf5, pytest, venv, pip, setuptools.
   packages+=(python3-h5py python3-pytest python3-venv python3-pip python3-setuptools)
+  # zxcollect --mqtt's tests: a real broker, its clients, a Python subscriber, certificates.
+  packages+=(mosquitto mosquitto-clients python3-paho-mqtt openssl)
 fi
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ]; then
   # 64- and 32-bit mingw-w64, and wine with both halves: wine32 comes from i386 multiarch.

@@ -66,12 +66,24 @@ std::string ZxCollectOptions::usage() {
            "  --log-level 0..3           0 debug, 1 information (default), 2 warning, 3 error\n"
            "  --live [ADDR:]PORT         serve a live page of the run at http://ADDR:PORT/ (default\n"
            "                             address 127.0.0.1; port 0 picks a free port)\n"
+           "  --mqtt HOST[:PORT]         publish summaries and a status to the MQTT broker at HOST\n"
+           "                             (default port 1883, 8883 with --mqtt-tls)\n"
+           "  --mqtt-topic PREFIX        topic prefix; default zxcollect/<host name>\n"
+           "  --mqtt-interval SECONDS    one summary per identifier this often, 0.1..3600; default 1\n"
+           "  --mqtt-records             also publish every record, batched per interval\n"
+           "  --mqtt-user NAME           log in as NAME ...\n"
+           "  --mqtt-password-file FILE  ... with the password on the first line of FILE\n"
+           "  --mqtt-tls CAFILE          TLS, the broker's certificate verified against CAFILE\n"
+           "  --mqtt-cert FILE, --mqtt-key FILE\n"
+           "                             a client certificate and its key for TLS\n"
+           "  --mqtt-qos 0|1             quality of service of the messages; default 0\n"
            "  --codes                    print the table of result codes and exit\n"
            "  --version                  print the versions of zxcollect and the library and exit\n"
            "  --help, -h, /?             print this text and exit\n"
            "\n"
            "Exit status: 0 when every call succeeded, 1 when a call failed, 2 for a usage error,\n"
-           "3 when the live page cannot listen on its address.\n";
+           "3 when the live page cannot listen on its address, 4 when the MQTT broker cannot be\n"
+           "reached or refuses the connection at the start.\n";
 }
 
 bool ZxCollectOptions::hasDevice(std::uint32_t device) const {
@@ -123,6 +135,24 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
         {"--log", kValue, OptionTable::text(logPath)},
         {"--log-level", kValue, OptionTable::number(logLevel, 0, 3)},
         {"--live", kValue, [this](const std::string& value) { return parseLive(value); }},
+        {"--mqtt", kValue, [this](const std::string& value) { return parseMqtt(value); }},
+        {"--mqtt-topic", kValue, OptionTable::text(mqtt.topic)},
+        {"--mqtt-interval", kValue,
+         [this](const std::string& value) {
+             return ArgumentText::toReal(value, mqtt.intervalSeconds) && mqtt.intervalSeconds >= 0.1 &&
+                    mqtt.intervalSeconds <= 3600.0;
+         }},
+        {"--mqtt-records", kNone,
+         [this](const std::string&) {
+             mqtt.records = true;
+             return true;
+         }},
+        {"--mqtt-user", kValue, OptionTable::text(mqtt.user)},
+        {"--mqtt-password-file", kValue, OptionTable::text(mqtt.passwordFile)},
+        {"--mqtt-tls", kValue, OptionTable::text(mqtt.caFile)},
+        {"--mqtt-cert", kValue, OptionTable::text(mqtt.certFile)},
+        {"--mqtt-key", kValue, OptionTable::text(mqtt.keyFile)},
+        {"--mqtt-qos", kValue, OptionTable::number(mqtt.qos, 0, 1)},
     });
     const OptionTable::Outcome result = table.parse(argc, argv);
     switch (result.problem) {
@@ -146,7 +176,7 @@ ZxCollectOptions::Outcome ZxCollectOptions::parse(int argc, char** argv) {
     if (outcome != Outcome::Run) {
         return outcome;
     }
-    if (!expandPerDevice()) {
+    if (!expandPerDevice() || !checkMqtt()) {
         return Outcome::Invalid;
     }
     if (!mappingGiven_) {
@@ -335,4 +365,50 @@ bool ZxCollectOptions::parseLive(const std::string& value) {
     }
     livePort = static_cast<std::int32_t>(port);
     return true;
+}
+
+// HOST[:PORT]; an IPv6 address goes in brackets ([::1]:1883).
+bool ZxCollectOptions::parseMqtt(const std::string& value) {
+    std::string host = value;
+    std::string port;
+    if (!value.empty() && value.front() == '[') {
+        const std::size_t close = value.find(']');
+        if (close != std::string::npos) {
+            host = value.substr(1, close - 1);
+            if (close + 1 < value.size()) {
+                port = value[close + 1] == ':' ? value.substr(close + 2) : "x";
+            }
+        }
+    } else if (const std::size_t colon = value.find(':'); colon != std::string::npos) {
+        host = value.substr(0, colon);
+        port = value.substr(colon + 1);
+    }
+    std::int64_t number = 0;
+    if (host.empty() || (!port.empty() && !toRange(port, 1, 65535, number))) {
+        error = "--mqtt wants HOST[:PORT] with PORT 1..65535, not '" + value + "'";
+        return false;
+    }
+    mqtt.host = host;
+    mqtt.port = static_cast<std::int32_t>(number);
+    return true;
+}
+
+bool ZxCollectOptions::checkMqtt() {
+    const bool companions = !mqtt.topic.empty() || mqtt.records || !mqtt.user.empty() ||
+                            !mqtt.passwordFile.empty() || !mqtt.caFile.empty() || !mqtt.certFile.empty() ||
+                            !mqtt.keyFile.empty() || mqtt.qos != 0 || mqtt.intervalSeconds != 1.0;
+    if (mqtt.host.empty() && companions) {
+        error = "the --mqtt-... options need --mqtt HOST[:PORT]";
+    } else if (!mqtt.passwordFile.empty() && mqtt.user.empty()) {
+        error = "--mqtt-password-file needs --mqtt-user";
+    } else if ((!mqtt.certFile.empty() || !mqtt.keyFile.empty()) &&
+               (mqtt.certFile.empty() || mqtt.keyFile.empty() || mqtt.caFile.empty())) {
+        error = "a client certificate needs --mqtt-cert, --mqtt-key and --mqtt-tls";
+    } else if (mqtt.topic.find_first_of("+#") != std::string::npos ||
+               (!mqtt.topic.empty() && mqtt.topic.back() == '/')) {
+        error = "--mqtt-topic wants a prefix without '+', '#' or a trailing '/', not '" + mqtt.topic + "'";
+    } else {
+        return true;
+    }
+    return false;
 }

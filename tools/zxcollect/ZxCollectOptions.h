@@ -26,6 +26,24 @@ struct ZxFrequencyRequest {
     std::int32_t hertz = 0;
 };
 
+// --mqtt and its companions: where and how the run publishes its summaries.
+struct ZxMqttRequest {
+    // Empty: no publishing.
+    std::string host;
+    // 0: the broker's usual port (1883, 8883 with TLS).
+    std::int32_t port = 0;
+    // Empty: zxcollect/<host name>.
+    std::string topic;
+    double intervalSeconds = 1.0;
+    bool records = false;
+    std::string user;
+    std::string passwordFile;
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+    std::int32_t qos = 0;
+};
+
 class ZxCollectOptions {
 public:
     enum class Outcome { Run, Help, Version, Codes, Invalid };
@@ -52,6 +70,7 @@ public:
     // --live: the address and port of the live page; port -1 for no page.
     std::string liveAddress = "127.0.0.1";
     std::int32_t livePort = -1;
+    ZxMqttRequest mqtt;
     std::string error;
 
 private:
@@ -64,6 +83,9 @@ private:
     bool parseFrequency(const std::string& value);
     bool parseDuration(const std::string& value);
     bool parseLive(const std::string& value);
+    bool parseMqtt(const std::string& value);
+    // The companions of --mqtt need it; a password file needs a user, a key a certificate.
+    bool checkMqtt();
     // --mapping (text) or --mapping-file (path); only one of them, once.
     bool parseMapping(const std::string& option, const std::string& value);
     // Gives every box its channels and terminal resistors once all options are read.

@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int32_t kReadCapacity = 10000;
 // Exit status when the live page cannot listen.
 constexpr int kLivePageFailed = 3;
+// Exit status when the MQTT broker refuses the connection or cannot be reached at the start.
+constexpr int kMqttFailed = 4;
 // The box delivers datagrams every few milliseconds; polling faster only burns a core.
 constexpr std::chrono::milliseconds kIdleWait{1};
 // Size and count of rotated log files.
@@ -114,8 +116,27 @@ bool ZxCollectSession::startLivePage() {
     return true;
 }
 
+bool ZxCollectSession::startMqtt() {
+    mqtt_ = std::make_unique<ZxMqttPublisher>(options_.mqtt, options_.mapping, slots_,
+                                              !options_.saveRoot.empty(), options_.logPath, err_);
+    std::string error;
+    if (!mqtt_->connect(error)) {
+        std::fprintf(err_, "zxcollect: --mqtt: %s\n", error.c_str());
+        std::fflush(err_);
+        mqtt_.reset();
+        return false;
+    }
+    mqtt_->start();
+    std::fprintf(out_, "Publishing to MQTT broker %s\n", options_.mqtt.host.c_str());
+    std::fflush(out_);
+    return true;
+}
+
 int ZxCollectSession::run() {
     ZxConsole::installStopHandler();
+    if (!options_.mqtt.host.empty() && !startMqtt()) {
+        return kMqttFailed;
+    }
     if (options_.livePort >= 0 && !startLivePage()) {
         return kLivePageFailed;
     }
@@ -130,6 +151,9 @@ int ZxCollectSession::run() {
     shutDown();
     if (liveServer_) {
         liveServer_->stop();
+    }
+    if (mqtt_) {
+        mqtt_->stop();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printSummary(seconds);
@@ -285,6 +309,12 @@ void ZxCollectSession::readUntilStopped() {
                 if (liveFeed_) {
                     liveFeed_->add(slot, records_.data(), count);
                 }
+                if (mqtt_) {
+                    mqtt_->feed().add(slot, records_.data(), count);
+                    if (ZxMqttRecordTap* tap = mqtt_->recordTap()) {
+                        tap->add(slot, records_.data(), count);
+                    }
+                }
                 gotRecords = true;
             } else if (count != ZX_ERR_NO_DATA) {
                 progress.finish();
@@ -301,6 +331,12 @@ void ZxCollectSession::readUntilStopped() {
         if (liveFeed_) {
             liveFeed_->offer(now, statistics_);
         }
+        if (mqtt_) {
+            mqtt_->feed().offer(now, statistics_);
+            if (ZxMqttRecordTap* tap = mqtt_->recordTap()) {
+                tap->offer();
+            }
+        }
         if (timed && now >= end) {
             break;
         }
@@ -309,6 +345,12 @@ void ZxCollectSession::readUntilStopped() {
         }
     }
     progress.finish();
+    if (mqtt_) {
+        mqtt_->feed().offerLast(statistics_);
+        if (ZxMqttRecordTap* tap = mqtt_->recordTap()) {
+            tap->offerLast();
+        }
+    }
     if (ZxConsole::stopRequested()) {
         std::fprintf(out_, "Stopping\n");
         std::fflush(out_);

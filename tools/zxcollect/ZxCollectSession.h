@@ -9,6 +9,7 @@
 #include "ZxLiveFeed.h"
 #include "ZxLiveMessages.h"
 #include "ZxLiveServer.h"
+#include "ZxMqttPublisher.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,7 +25,8 @@ public:
     ZxCollectSession(const ZxCollectOptions& options, std::FILE* out, std::FILE* err);
 
     // The exit status: 0 when every call succeeded, 1 when one failed, 3 when the live
-    // page could not listen (before anything was opened).
+    // page could not listen, 4 when the MQTT broker refused or could not be reached
+    // (both before anything was opened).
     int run();
 
 private:
@@ -34,6 +36,8 @@ private:
     bool setUp();
     // --live: binds the page's address and starts serving; false (with a message) when it cannot.
     bool startLivePage();
+    // --mqtt: connects and logs in; false (with a message) when the broker refuses.
+    bool startMqtt();
     bool openLog();
     bool openDevices();
     bool initialiseChannels();
@@ -67,6 +71,8 @@ private:
     std::unique_ptr<ZxLiveFeed> liveFeed_;
     std::unique_ptr<ZxLiveMessages> liveMessages_;
     std::unique_ptr<ZxLiveServer> liveServer_;
+    // Only with --mqtt.
+    std::unique_ptr<ZxMqttPublisher> mqtt_;
     // (call, code) -> how often it failed.
     std::map<std::pair<std::string, std::int32_t>, int> failures_;
 };

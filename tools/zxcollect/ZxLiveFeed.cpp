@@ -19,6 +19,8 @@ void ZxLiveFeed::startBucket(Series& series) {
     series.bucketRecords = 0;
     std::fill(std::begin(series.min), std::end(series.min), std::numeric_limits<std::int32_t>::max());
     std::fill(std::begin(series.max), std::end(series.max), std::numeric_limits<std::int32_t>::min());
+    std::fill(std::begin(series.sum), std::end(series.sum), 0.0);
+    std::fill(std::begin(series.valued), std::end(series.valued), 0U);
 }
 
 ZxLiveFeed::Series* ZxLiveFeed::seriesOf(std::vector<Series>& table, std::uint32_t canId) {
@@ -57,6 +59,8 @@ void ZxLiveFeed::add(std::size_t slot, const ZxCollectData* records, std::int32_
             if (value != ZX_NO_VALUE) {
                 series->min[k] = std::min(series->min[k], value);
                 series->max[k] = std::max(series->max[k], value);
+                series->sum[k] += value;
+                ++series->valued[k];
             }
         }
         std::memcpy(series->timestamp, record.timestamp, sizeof series->timestamp);
@@ -73,6 +77,8 @@ void ZxLiveFeed::mergeInto(Series& shared, const Series& local) {
         shared.last[k] = local.last[k];
         shared.min[k] = std::min(shared.min[k], local.min[k]);
         shared.max[k] = std::max(shared.max[k], local.max[k]);
+        shared.sum[k] += local.sum[k];
+        shared.valued[k] += local.valued[k];
     }
     std::memcpy(shared.timestamp, local.timestamp, sizeof shared.timestamp);
 }
@@ -86,6 +92,15 @@ void ZxLiveFeed::offer(Clock::time_point now, const ZxCollectStatistics& statist
         return; // the page is taking; the next pass hands this over with more
     }
     nextOffer_ = now + kOfferInterval;
+    handOver(statistics);
+}
+
+void ZxLiveFeed::offerLast(const ZxCollectStatistics& statistics) {
+    std::lock_guard lock(mutex_);
+    handOver(statistics);
+}
+
+void ZxLiveFeed::handOver(const ZxCollectStatistics& statistics) {
     for (std::size_t slot = 0; slot < local_.series.size(); ++slot) {
         std::vector<Series>& mine = local_.series[slot];
         std::vector<Series>& theirs = shared_.series[slot];

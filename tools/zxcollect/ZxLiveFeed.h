@@ -30,6 +30,9 @@ public:
         std::int32_t last[kValues] = {};
         std::int32_t min[kValues] = {};
         std::int32_t max[kValues] = {};
+        // For the mean: the sum and number of the bucket's values that are not ZX_NO_VALUE.
+        double sum[kValues] = {};
+        std::uint32_t valued[kValues] = {};
         char timestamp[32] = {};
     };
     struct Snapshot {
@@ -44,6 +47,8 @@ public:
     // The reading loop's side: one batch of the slot's records, then offer() once per pass.
     void add(std::size_t slot, const ZxCollectData* records, std::int32_t count);
     void offer(Clock::time_point now, const ZxCollectStatistics& statistics);
+    // At the end of reading: hands everything over, waiting for the lock if need be.
+    void offerLast(const ZxCollectStatistics& statistics);
 
     // The page's side: what was offered since the last take; the buckets start again.
     void take(Snapshot& into);
@@ -52,6 +57,7 @@ private:
     // The reading loop hands over at most this often; the page draws 10 times a second.
     static constexpr std::chrono::milliseconds kOfferInterval{20};
 
+    void handOver(const ZxCollectStatistics& statistics);
     static void startBucket(Series& series);
     static void mergeInto(Series& shared, const Series& local);
     Series* seriesOf(std::vector<Series>& table, std::uint32_t canId);
