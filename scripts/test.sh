@@ -97,6 +97,8 @@ step "fuzz targets" bash scripts/fuzz.sh --time 30
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows build" bash scripts/build-windows.sh
   step "windows tests" counted bash scripts/test-windows.sh
+  # zxcollect.exe publishing to a broker on the Linux side (64-bit, under wine).
+  step "windows mqtt" bash scripts/check-mqtt-windows.sh build-win
 fi
 
 # The 32-bit DLL (i686): build, export table, zip, and the 32-bit hosts where this machine
