@@ -99,6 +99,8 @@ if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows tests" counted bash scripts/test-windows.sh
   # zxcollect.exe publishing to a broker on the Linux side (64-bit, under wine).
   step "windows mqtt" bash scripts/check-mqtt-windows.sh build-win
+  # zxcollect.exe's live page under wine, fetched from the Linux side.
+  step "windows live page" bash scripts/check-live-windows.sh build-win
 fi
 
 # The 32-bit DLL (i686): build, export table, zip, and the 32-bit hosts where this machine
