@@ -11,15 +11,7 @@ build=$(cd "${1:-$repo/build-win}" && pwd)
 exec "$repo/scripts/netns-run.sh" bash -c '
   set -euo pipefail
   repo=$1 build=$2
-  export WINEPREFIX=$build/wine WINEDEBUG=-all
-  winepath=
-  for dir in "$build/third_party/qt5core-mingw64/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix \
-    /usr/x86_64-w64-mingw32/lib "$build/api"; do
-    winepath+="Z:${dir//\//\\};"
-  done
-  export WINEPATH=$winepath
-  # The prefix server must start inside the namespace (it lists the adapters).
-  wineserver -k 2>/dev/null || true
+  . "$repo/scripts/wine-env.sh" "$build"
   work=$(mktemp -d)
   chmod 755 "$work"
   pids=()

@@ -1,0 +1,14 @@
+# shellcheck shell=bash
+# Sourced inside scripts/netns-run.sh by the checks that run a 64-bit Windows program of a
+# build under wine: the build's wine prefix, the folders of the DLLs it loads (the built
+# library, QtCore, the GCC runtime) on WINEPATH, and a fresh prefix server, which must
+# start inside the namespace (it lists the adapters).
+#   . scripts/wine-env.sh <BUILD_WIN_DIR>
+export WINEPREFIX=$1/wine WINEDEBUG=-all
+WINEPATH=
+for dir in "$1/third_party/qt5core-mingw64/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix \
+  /usr/x86_64-w64-mingw32/lib "$1/api"; do
+  WINEPATH+="Z:${dir//\//\\};"
+done
+export WINEPATH
+wineserver -k 2>/dev/null || true
