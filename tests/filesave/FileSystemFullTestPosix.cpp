@@ -80,21 +80,41 @@ TEST(FileSystemFull, SavingResumesInANewFileOnceTheUserMakesRoom) {
         }
     });
 
-    ASSERT_TRUE(zxtest::pollUntil(10s, [&] { return log.contains("Failed to write to file: "); }));
-    // The user deletes the files to make room: the space comes back only when the
-    // failed files are no longer held open.
-    for (int channel = 1; channel <= 6; ++channel) {
-        for (const fs::path& file : zxtest::csvFiles(root / ("CH" + std::to_string(channel)))) {
-            fs::remove(file);
+    // Wait until every channel's write failed: then no file with lines from before is
+    // held open, and deleting the files gives their space back.
+    const auto failedEverywhere = [&] {
+        for (int channel = 1; channel <= 6; ++channel) {
+            if (!log.contains("points for CH" + std::to_string(channel) +
+                              "/'Full' before the write failed")) {
+                return false;
+            }
         }
-    }
-    // Any line on disk now was written after the room came back. (Not necessarily one
-    // pushed after that moment: the points that waited are written first, oldest
-    // first, and on a busy machine they alone can fill this small disk again.)
-    const bool resumed = zxtest::pollUntil(10s, [&] { return holdsDataLine(root / "CH1"); });
+        return true;
+    };
+    const auto removeFiles = [&](int firstChannel) {
+        for (int channel = firstChannel; channel <= 6; ++channel) {
+            for (const fs::path& file : zxtest::csvFiles(root / ("CH" + std::to_string(channel)))) {
+                std::error_code ignored; // a writer may remove its own empty file meanwhile
+                fs::remove(file, ignored);
+            }
+        }
+    };
+    const bool failed = zxtest::pollUntil(20s, failedEverywhere);
+    removeFiles(1);
+    // Any CH1 line on disk now was written after the room came back. The points that
+    // waited are written first, and those of the other channels alone can fill this
+    // small disk again; the user keeps clearing those until CH1 has its turn.
+    const bool resumed = failed && zxtest::pollUntil(
+                                       20s,
+                                       [&] {
+                                           removeFiles(2);
+                                           return holdsDataLine(root / "CH1");
+                                       },
+                                       std::chrono::milliseconds(20));
     hostRuns.store(false);
     host.join();
     ASSERT_EQ(manager.stop(), ZX_OK);
+    ASSERT_TRUE(failed) << "the disk never filled up for every channel";
     EXPECT_TRUE(resumed) << "no line saved after the disk had room again";
     EXPECT_TRUE(log.contains("points for CH1/'Full'")) << "lost points are counted";
 }
@@ -135,6 +155,7 @@ TEST(FileSystemFull, FilesHoldOnlyWholeLinesAndEveryPointIsOnDiskOrReported) {
     ASSERT_TRUE(zxtest::pollUntil(10s, [&] { return log.contains("Failed to write to file: "); }));
     ASSERT_EQ(manager.stop(), ZX_OK);
 
+    const std::regex dataLine(R"(t,\d{9})");
     for (int channel = 1; channel <= 6; ++channel) {
         const std::string folder = "CH" + std::to_string(channel);
         std::vector<std::int32_t> onDisk;
@@ -143,7 +164,7 @@ TEST(FileSystemFull, FilesHoldOnlyWholeLinesAndEveryPointIsOnDiskOrReported) {
             ASSERT_TRUE(text.empty() || text.back() == '\n') << file << " ends inside a line";
             const std::vector<std::string> lines = zxtest::readLines(file);
             for (std::size_t i = 1; i < lines.size(); ++i) {
-                ASSERT_TRUE(std::regex_match(lines[i], std::regex(R"(t,\d{9})"))) << file << ": " << lines[i];
+                ASSERT_TRUE(std::regex_match(lines[i], dataLine)) << file << ": " << lines[i];
                 onDisk.push_back(std::stoi(lines[i].substr(2)));
             }
         }
