@@ -18,8 +18,6 @@ cache=${ZX_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zxcollector}
 qt=qt5core-mingw$bits
 third=$build/third_party
 mkdir -p "$third"
-build=$(cd "$build" && pwd)
-third=$build/third_party
 
 # Qt 5 Core for the target; unpacked again only when the archive changes.
 archive=$toolchains/$qt.tar.xz

@@ -7,7 +7,6 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/scripts/windows-arch.sh"
 shift || true
-build=$(cd "$build" && pwd)
 
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEARCH=win64
 ZX_WIN_ARCH=$arch "$repo/scripts/setup-windows.sh" "$build" >/dev/null

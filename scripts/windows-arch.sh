@@ -9,3 +9,6 @@ case $arch in
   *) echo "$(basename "$0" .sh): ZX_WIN_ARCH must be x86_64 or i686" >&2; exit 2 ;;
 esac
 build=${1:-$repo/$default_build}
+# CMake needs absolute paths for what it finds there (a relative one breaks the generate step).
+mkdir -p "$build"
+build=$(cd "$build" && pwd)

@@ -7,9 +7,9 @@
 // detach notification has to close everything. --exit-process calls ExitProcess and
 // --return-open returns from main with the device open, saving running and the DLL
 // loaded, as a script that never closes does; both print the time before they end. --name gives module 0x101
-// that name in the mapping; --identifiers N maps N identifiers from 0x200 on instead; the save folder and the name reach the DLL in the active code page, as any narrow
-// text of a Windows host does. Exit code 0 only when every step succeeded, records arrived and the DLL really
-// left the process.
+// that name in the mapping; --identifiers N maps N identifiers from 0x200 on instead; the save folder and the
+// name reach the DLL in the active code page, as any narrow text of a Windows host does. Exit code 0 only
+// when every step succeeded, records arrived and the DLL really left the process.
 #include "ZxApiFunctions.h"
 #include "tools/common/ProcessFigures.h"
 
@@ -40,7 +40,9 @@ std::wstring widen(const char* text) {
 }
 
 // While the library writes a CSV file, another program may read it but not write it.
-bool csvIsReadableWhileWritten(const std::string& saveFolder) {
+// With more series than the library keeps open at once, a file is closed between its
+// turns, and then nothing keeps a writer out: heldOpen says whether it must be open.
+bool csvIsReadableWhileWritten(const std::string& saveFolder, bool heldOpen) {
     const std::wstring pattern = widen((saveFolder + "\\CH1\\*.csv").c_str());
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
@@ -63,6 +65,9 @@ bool csvIsReadableWhileWritten(const std::string& saveFolder) {
     if (!read || (got == sizeof(head) && std::memcmp(head, "Timestamp,Current_mA", sizeof(head)) != 0)) {
         std::fprintf(stderr, "win-host: a CSV file being written reads wrong\n");
         return false;
+    }
+    if (!heldOpen) {
+        return true;
     }
     HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -164,7 +169,7 @@ int main(int argc, char** argv) {
     bool sharingChecked = false;
     while (ok && std::chrono::steady_clock::now() < end) {
         if (!sharingChecked && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500)) {
-            ok = csvIsReadableWhileWritten(saveFolder);
+            ok = csvIsReadableWhileWritten(saveFolder, identifiers == 0);
             sharingChecked = true;
         }
         const std::int32_t n = zx.readBuffer(kDevice, kChannel, records.data(), kCapacity);
