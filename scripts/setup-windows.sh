@@ -103,4 +103,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
   [ -f "$WINEPREFIX/system.reg" ] || { echo "setup-windows: wineboot failed" >&2; exit 1; }
 fi
+# A program that crashes ends with its exception code, as on a Windows without a
+# debugger, instead of starting winedbg (wine starts it when the entry is missing, so
+# the entry names a command that ends at once): the crash-filter tests crash on purpose.
+if ! grep -q '^"Debugger"="cmd /c exit"' "$WINEPREFIX/system.reg"; then
+  for view in 64 32; do
+    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /d 'cmd /c exit' /f /reg:$view >/dev/null 2>&1 || true
+  done
+  wineserver -w
+fi
 echo "setup-windows: ready in $build"
