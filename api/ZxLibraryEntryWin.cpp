@@ -1,7 +1,8 @@
 // Load and unload notifications of the DLL: the entry point's process attach and
 // detach. Both run under the loader lock: nothing here starts a thread, and devices
-// still open at an unload (FreeLibrary) close on this thread without joining theirs
-// (Common::joinThread). At process exit nothing is stopped at all.
+// still open at an unload (FreeLibrary) close on this thread without joining theirs,
+// which leave through the system before the DLL goes (Common::joinThread,
+// Common::ThreadExit). At process exit nothing is stopped at all.
 #include "api/ZxLibrary.h"
 #include "common/ThreadJoin.h"
 

@@ -1,5 +1,7 @@
 #include "common/ThreadJoin.h"
 
+#include "common/ThreadExit.h"
+
 #include <chrono>
 
 namespace Common {
@@ -10,7 +12,19 @@ enum class JoinMode { Join, WaitForBody, LetGo };
 
 std::atomic<JoinMode> joinMode{JoinMode::Join};
 
+// How long an unload waits for a thread that has returned from its body to leave our
+// code: a handful of instructions, unless the system does not schedule it.
+constexpr std::chrono::seconds kLeaveOurCodeLimit{1};
+
 } // namespace
+
+ThreadBodyDone::~ThreadBodyDone() {
+    const bool unloading = joinMode.load() == JoinMode::WaitForBody;
+    done_.store(true, std::memory_order_release);
+    if (unloading) {
+        ThreadExit::endHereWhileUnloading();
+    }
+}
 
 void setUnloadingUnderLoaderLock(bool unloading, bool processExiting) {
     JoinMode mode = JoinMode::Join;
@@ -46,6 +60,10 @@ void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone) {
         // The thread's exit needs the loader lock this thread holds: once its body has
         // returned nothing of ours runs on it any more, so it may finish after the unload.
         while (!bodyDone.load(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (const auto limit = std::chrono::steady_clock::now() + kLeaveOurCodeLimit;
+             !ThreadExit::leftOurCode(thread) && std::chrono::steady_clock::now() < limit;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         thread.detach();

@@ -8,11 +8,12 @@
 namespace Common {
 
 // The first object of a thread's body: its destructor, the body's last act, tells
-// joinThread that the body has returned and only the system's thread exit remains.
+// joinThread that the body has returned and only the thread's exit remains. While the
+// library is being unloaded it also ends the thread there (Common::ThreadExit).
 class ThreadBodyDone {
 public:
     explicit ThreadBodyDone(std::atomic<bool>& done) : done_(done) {}
-    ~ThreadBodyDone() { done_.store(true, std::memory_order_release); }
+    ~ThreadBodyDone();
     ThreadBodyDone(const ThreadBodyDone&) = delete;
     ThreadBodyDone& operator=(const ThreadBodyDone&) = delete;
 
@@ -29,7 +30,8 @@ bool unloadingUnderLoaderLock();
 bool processExiting();
 
 // A join. While unloading under the loader lock it waits until the body has returned
-// (bodyDone, reset to false before the thread was started) and lets the thread go; when
+// (bodyDone, reset to false before the thread was started) and the thread has left our
+// code for the system's thread exit (at most a second), and lets the thread go; when
 // the process is exiting it lets it go at once. The calling thread itself (the crash path
 // running on a thread being stopped) is let go too. Afterwards the thread is not joinable.
 void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone);
