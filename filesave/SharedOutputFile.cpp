@@ -63,7 +63,7 @@ bool SharedOutputFile::close() {
         return true;
     }
     // Nothing is buffered in the stream: the writes went to the descriptor.
-    const bool ok = std::fclose(stream_) == 0 && good_;
+    const bool ok = std::fclose(stream_) == 0;
     stream_ = nullptr;
     good_ = false;
     return ok;

@@ -38,7 +38,8 @@ public:
     // Cuts the file back to its first size bytes (after a write that stopped short); the
     // next write follows them. False with the system's reason when it cannot.
     bool truncate(std::uint64_t size, std::string& errorText);
-    // Flushes and closes; false when either failed. Harmless when nothing is open.
+    // Closes; false when the close itself failed (a write that failed before was
+    // reported by write, and nothing is buffered). Harmless when nothing is open.
     bool close();
     // Closes and deletes the file created by the last createNew (for a file that
     // received nothing). Harmless when nothing is open.
