@@ -57,8 +57,9 @@ void joinThread(std::thread& thread, const std::atomic<bool>& bodyDone) {
         thread.join();
         return;
     case JoinMode::WaitForBody:
-        // The thread's exit needs the loader lock this thread holds: once its body has
-        // returned nothing of ours runs on it any more, so it may finish after the unload.
+        // The thread's exit needs the loader lock this thread holds. Its body's end sends
+        // it into the system's thread exit (ThreadBodyDone); once it is out of our code
+        // it never comes back, so it may finish after the unload.
         while (!bodyDone.load(std::memory_order_acquire)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
