@@ -4,7 +4,7 @@
 # 127.0.0.1, the Temperature summaries' counts add up to the records zxcollect.exe read of it
 # and the final status says "stopped". Needs the Linux build (build/) for vci-sim and the
 # Windows build (build-win/, scripts/build-windows.sh) for zxcollect.exe.
-#   scripts/check-mqtt-windows.sh [BUILD_WIN_DIR]
+#   [ZX_WIN_ARCH=i686] scripts/check-mqtt-windows.sh [BUILD_WIN_DIR]
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$repo/build-win}" && pwd)

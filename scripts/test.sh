@@ -108,6 +108,10 @@ fi
 if [ "${ZX_WITH_WINDOWS:-1}" = 1 ] && [ -x scripts/build-windows.sh ]; then
   step "windows 32-bit build" env ZX_WIN_ARCH=i686 bash scripts/build-windows.sh
   step "windows 32-bit tests" counted env ZX_WIN_ARCH=i686 bash scripts/test-windows.sh
+  # The 32-bit zxcollect.exe with a broker, where 32-bit programs run.
+  if bash scripts/wine-loader.sh --can-run-32; then
+    step "windows 32-bit mqtt" env ZX_WIN_ARCH=i686 bash scripts/check-mqtt-windows.sh build-win32
+  fi
 fi
 
 echo

@@ -1,13 +1,17 @@
 # shellcheck shell=bash
-# Sourced inside scripts/netns-run.sh by the checks that run a 64-bit Windows program of a
-# build under wine: the build's wine prefix, the folders of the DLLs it loads (the built
-# library, QtCore, the GCC runtime) on WINEPATH, and a fresh prefix server, which must
-# start inside the namespace (it lists the adapters).
+# Sourced inside scripts/netns-run.sh by the checks that run a Windows program of a build
+# under wine (64-bit, or 32-bit with ZX_WIN_ARCH=i686): the build's wine prefix, the
+# folders of the DLLs it loads (the built library, QtCore, the GCC runtime) on WINEPATH,
+# and a fresh prefix server, which must start inside the namespace (it lists the adapters).
 #   . scripts/wine-env.sh <BUILD_WIN_DIR>
 export WINEPREFIX=$1/wine WINEDEBUG=-all
+case ${ZX_WIN_ARCH:-x86_64} in
+  i686) wine_arch=i686 wine_bits=32 ;;
+  *) wine_arch=x86_64 wine_bits=64 ;;
+esac
 WINEPATH=
-for dir in "$1/third_party/qt5core-mingw64/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix \
-  /usr/x86_64-w64-mingw32/lib "$1/api"; do
+for dir in "$1/third_party/qt5core-mingw$wine_bits/bin" /usr/lib/gcc/$wine_arch-w64-mingw32/12-posix \
+  /usr/$wine_arch-w64-mingw32/lib "$1/api"; do
   WINEPATH+="Z:${dir//\//\\};"
 done
 export WINEPATH
