@@ -75,21 +75,15 @@ protected:
     // Each CH folder below root holds one file per mapped name, with the header and a
     // line for every value of the first `count` records read with that identifier.
     void expectSaved(const fs::path& root, std::size_t count) {
+        const std::vector<ZxCollectData> firstRead(read_.begin(), read_.begin() + count);
         for (int channel = 1; channel <= 6; ++channel) {
             const fs::path folder = root / ("CH" + std::to_string(channel));
             EXPECT_EQ(zxtest::csvFiles(folder).size(), std::size(kNames)) << folder;
             for (const auto& [id, name] : kNames) {
-                std::string expected = "Timestamp,Current_mA\n";
-                for (std::size_t i = 0; i < count; ++i) {
-                    const ZxCollectData& record = read_[i];
-                    if (record.canId == id && record.values[channel - 1] != ZX_NO_VALUE) {
-                        expected +=
-                            record.timestamp + ("," + std::to_string(record.values[channel - 1])) + "\n";
-                    }
-                }
                 const auto files = zxtest::csvFiles(folder, std::string(name) + "_");
                 ASSERT_EQ(files.size(), 1u) << folder << " " << name;
-                EXPECT_EQ(zxtest::readFile(files[0]), expected) << files[0];
+                EXPECT_EQ(zxtest::readFile(files[0]), zxtest::expectedCsv(firstRead, id, channel))
+                    << files[0];
             }
         }
     }

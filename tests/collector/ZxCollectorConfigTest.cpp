@@ -40,10 +40,6 @@ TEST(CollectorConfigFile, EachSettingFromTheFileOrItsDefault) {
     };
     const Case cases[] = {
         {nullptr, "Settings/assignId", 291},
-        {nullptr, "Settings/discoveryTimeout", 3000},
-        {nullptr, "Temperature/startMessageId", 0x101},
-        {nullptr, "Current/frequency", 100},
-        {nullptr, "Frequency/endX", 100.0},
         {"[Settings]\nassignId=4660\n", "Settings/assignId", 4660},
         {"[Settings]\ncanType=257\n", "Settings/canType", 1},
         {"[Settings]\ndiscoveryTimeout=1500\n", "Settings/discoveryTimeout", 1500},

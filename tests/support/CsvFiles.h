@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tests/support/FileText.h"
+#include "zxcollector_api.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -47,6 +48,17 @@ inline std::vector<std::int64_t> csvValues(const std::vector<std::filesystem::pa
         }
     }
     return values;
+}
+
+// The CSV text a save writes for identifier id and channel (1..6) from the records read.
+inline std::string expectedCsv(const std::vector<ZxCollectData>& read, std::uint32_t id, int channel) {
+    std::string csv = "Timestamp,Current_mA\n";
+    for (const ZxCollectData& record : read) {
+        if (record.canId == id && record.values[channel - 1] != ZX_NO_VALUE) {
+            csv += record.timestamp + ("," + std::to_string(record.values[channel - 1])) + "\n";
+        }
+    }
+    return csv;
 }
 
 } // namespace zxtest
