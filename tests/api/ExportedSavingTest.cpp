@@ -51,10 +51,6 @@ protected:
         zxtest::SimulatorTest::TearDown();
     }
 
-    std::int32_t startSaving(const char* root, const char* mapping = kMapping, uint32_t channel = kChannel) {
-        return ZxStartSaveFile(kDevice, channel, root, mapping, 10);
-    }
-
     // Reads exactly count more records (never more) into read_.
     void read(std::size_t count) {
         const std::size_t target = read_.size() + count;
@@ -101,7 +97,7 @@ class HowASaveEnds : public SavingTest, public ::testing::WithParamInterface<Sav
 
 TEST_P(HowASaveEnds, FilesAreCompleteAndHoldExactlyTheRecordsRead) {
     zxtest::TempDir other;
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     read(kFrames);
     EXPECT_EQ(GetParam().end(other.string().c_str()), ZX_OK);
     expectSaved(root_.path(), read_.size());
@@ -132,7 +128,7 @@ protected:
 };
 
 TEST_F(SavingFromTwoHostThreads, KeepsTheOrderOfTheReads) {
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     std::mutex hostLock; // guards turn and read_
     std::condition_variable turnPassed;
     int turn = 0;
@@ -176,10 +172,10 @@ TEST_P(RefusedStarts, LeaveTheRunningSaveAloneOrEndIt) {
     const RefusedStart& c = GetParam();
     zxtest::TempDir other;
     const std::string inner = (other / "inner").string();
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     read(kFrames / 2);
     const bool useInner = c.root != nullptr && std::string(c.root) == "inner";
-    EXPECT_EQ(startSaving(useInner ? inner.c_str() : c.root, c.mapping, c.channel), c.code);
+    EXPECT_EQ(ZxStartSaveFile(kDevice, c.channel, useInner ? inner.c_str() : c.root, c.mapping, 10), c.code);
     read(kFrames - kFrames / 2);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK); // nothing to stop

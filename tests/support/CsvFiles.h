@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -59,6 +60,21 @@ inline std::string expectedCsv(const std::vector<ZxCollectData>& read, std::uint
         }
     }
     return csv;
+}
+
+// Records of one identifier whose values name them: record first + i holds
+// (first + i) * 6 + k - 1 in channel k.
+inline std::vector<ZxCollectData> numberedRecords(std::uint32_t canId, std::int32_t first,
+                                                  std::size_t count) {
+    std::vector<ZxCollectData> records(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        records[i].canId = canId;
+        std::strcpy(records[i].timestamp, "2026-12-06 07:50:00.000000");
+        for (int k = 0; k < 6; ++k) {
+            records[i].values[k] = (first + static_cast<std::int32_t>(i)) * 6 + k;
+        }
+    }
+    return records;
 }
 
 } // namespace zxtest

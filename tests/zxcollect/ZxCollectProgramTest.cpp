@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -102,7 +103,7 @@ TEST_F(ZxCollectProgram, RunOnTwoBoxesSavesWhatTheSummaryReportsAndEndsCleanlyOn
                                         "--frequency", "0x101:200", "--mapping", "0x101,Temp;0x301,Volt",
                                         "--save", save.string(), "--log", log.string()}));
     ASSERT_TRUE(run_.waitForOutput(" records | ", kRunTimeout)) << run_.output() << run_.errors();
-    run_.interrupt();
+    run_.sendSignal(SIGINT); // Ctrl-C
     ASSERT_EQ(run_.waitForExit(kRunTimeout), 0) << run_.output() << run_.errors();
 
     const std::string output = run_.output();
