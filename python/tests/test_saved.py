@@ -73,11 +73,14 @@ def test_read_saved_gives_every_record_zxcollect_read_in_order(zxcollect_run):
     assert len(frame) == 6 * sum(counts.values())
 
 
-def test_to_hdf5_round_trips_through_h5py(zxcollect_run, tmp_path):
+def test_to_hdf5_from_the_command_line_round_trips_through_h5py(zxcollect_run, tmp_path):
     h5py = pytest.importorskip("h5py")
     root, _ = zxcollect_run
     frame = zx.read_saved(root)
-    assert zx.to_hdf5(root, tmp_path / "run.h5") == 2 * 2 * 4 * 6
+    run = subprocess.run([sys.executable, "-m", "zxcollector", "convert", str(root), str(tmp_path / "run.h5")],
+                         capture_output=True, text=True, timeout=300,
+                         env={**os.environ, "PYTHONPATH": str(Path(zx.__file__).resolve().parents[1])})
+    assert run.returncode == 0 and run.stdout.startswith(f"{2 * 2 * 4 * 6} series written"), run.stdout + run.stderr
     with h5py.File(tmp_path / "run.h5", "r") as file:
         for (device, channel, name, measurement), saved in frame.groupby(
                 ["device", "channel", "name", "measurement"], observed=True):
@@ -97,12 +100,3 @@ def test_plot_draws_a_line_per_device_channel_and_measurement_that_never_steps_b
         assert sorted(labels) == sorted(f"dev{d} can{c} CH{m}" for d in (0, 1) for c in (0, 1) for m in range(1, 7))
         for line in axis.lines:
             assert np.all(np.diff(line.get_xdata()) >= 0), (axis.get_title(loc="left"), line.get_label())
-
-
-def test_command_line_converts(zxcollect_run, tmp_path):
-    # (The plot command is scripts/plot.py's, run by the package_plot test.)
-    root, _ = zxcollect_run
-    package_folder = str(Path(zx.__file__).resolve().parents[1])
-    run = subprocess.run([sys.executable, "-m", "zxcollector", "convert", str(root), str(tmp_path / "r.h5")],
-                         capture_output=True, text=True, timeout=300, env={**os.environ, "PYTHONPATH": package_folder})
-    assert run.returncode == 0 and (tmp_path / "r.h5").stat().st_size > 0, run.stderr
