@@ -24,7 +24,7 @@ def test_leaving_each_with_block_by_an_exception_closes_what_it_opened(simulator
             with pytest.raises(Boom):
                 with ch.saving(tmp_path / "csv", {0x101: "Temperature"}):
                     raise Boom
-            assert poll_until(lambda: "File saving stopped for DEV0 CH0" in log.read_text()), log.read_text()
+            poll_until(lambda: "File saving stopped for DEV0 CH0" in log.read_text(), 10, "the save's stop line")
             with pytest.raises(Boom):
                 with ch:
                     raise Boom

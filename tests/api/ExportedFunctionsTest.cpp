@@ -72,9 +72,7 @@ TEST_F(QuietSimulatorTest, OutOfRangeIndicesAreRefusedAtFullWidthWithoutTouching
         ZX_CASE(ZxClearBuffer(5, 0), ZX_ERR_NO_READER),
         ZX_CASE(ZxStartSaveFile(5, 0, root.c_str(), "0x101,A", 10), ZX_ERR_NO_READER),
         ZX_CASE(ZxStopSaveFile(5, 0), ZX_ERR_NO_READER),
-        ZX_CASE(ZxReadBuffer(0, 0, records, 0), ZX_ERR_INVALID_ARGUMENT),
         ZX_CASE(ZxReadBuffer(0, 0, records, -5), ZX_ERR_INVALID_ARGUMENT),
-        ZX_CASE(ZxReadBuffer(0, 0, nullptr, 4), ZX_ERR_INVALID_ARGUMENT),
         ZX_CASE(ZxOpenDev(0, 16, 1), ZX_ERR_OPEN_DEVICE),
         ZX_CASE(ZxOpenDev(0, 0x100, 1), ZX_ERR_OPEN_DEVICE),
         ZX_CASE(ZxCloseDev(16), ZX_ERR_DEVICE_NOT_OPEN),
@@ -110,7 +108,6 @@ TEST_F(QuietSimulatorTest, OutOfRangeIndicesAreRefusedAtFullWidthWithoutTouching
     EXPECT_EQ(simulator().channel(kDevice, kChannel).terminalResistor, resistorBefore);
     EXPECT_EQ(ZxReadBuffer(kDevice, kChannel, records, 4), ZX_ERR_NO_DATA) << "the reader is gone";
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
-    EXPECT_EQ(ZxStartSaveFile(kDevice, kChannel, nullptr, "0x101,A", 10), ZX_ERR_SAVE_NOT_CONFIGURED);
     EXPECT_EQ(ZxCloseDev(kAllDevices), ZX_OK);
     EXPECT_EQ(ZxCloseDev(kAllDevices), ZX_OK) << "nothing open: nothing to close";
 }

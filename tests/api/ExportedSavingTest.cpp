@@ -51,10 +51,6 @@ protected:
         zxtest::SimulatorTest::TearDown();
     }
 
-    std::int32_t startSaving(const char* root, const char* mapping = kMapping, uint32_t channel = kChannel) {
-        return ZxStartSaveFile(kDevice, channel, root, mapping, 10);
-    }
-
     // Reads exactly count more records (never more) into read_.
     void read(std::size_t count) {
         const std::size_t target = read_.size() + count;
@@ -75,21 +71,15 @@ protected:
     // Each CH folder below root holds one file per mapped name, with the header and a
     // line for every value of the first `count` records read with that identifier.
     void expectSaved(const fs::path& root, std::size_t count) {
+        const std::vector<ZxCollectData> firstRead(read_.begin(), read_.begin() + count);
         for (int channel = 1; channel <= 6; ++channel) {
             const fs::path folder = root / ("CH" + std::to_string(channel));
             EXPECT_EQ(zxtest::csvFiles(folder).size(), std::size(kNames)) << folder;
             for (const auto& [id, name] : kNames) {
-                std::string expected = "Timestamp,Current_mA\n";
-                for (std::size_t i = 0; i < count; ++i) {
-                    const ZxCollectData& record = read_[i];
-                    if (record.canId == id && record.values[channel - 1] != ZX_NO_VALUE) {
-                        expected +=
-                            record.timestamp + ("," + std::to_string(record.values[channel - 1])) + "\n";
-                    }
-                }
                 const auto files = zxtest::csvFiles(folder, std::string(name) + "_");
                 ASSERT_EQ(files.size(), 1u) << folder << " " << name;
-                EXPECT_EQ(zxtest::readFile(files[0]), expected) << files[0];
+                EXPECT_EQ(zxtest::readFile(files[0]), zxtest::expectedCsv(firstRead, id, channel))
+                    << files[0];
             }
         }
     }
@@ -107,7 +97,7 @@ class HowASaveEnds : public SavingTest, public ::testing::WithParamInterface<Sav
 
 TEST_P(HowASaveEnds, FilesAreCompleteAndHoldExactlyTheRecordsRead) {
     zxtest::TempDir other;
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     read(kFrames);
     EXPECT_EQ(GetParam().end(other.string().c_str()), ZX_OK);
     expectSaved(root_.path(), read_.size());
@@ -138,7 +128,7 @@ protected:
 };
 
 TEST_F(SavingFromTwoHostThreads, KeepsTheOrderOfTheReads) {
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     std::mutex hostLock; // guards turn and read_
     std::condition_variable turnPassed;
     int turn = 0;
@@ -182,10 +172,10 @@ TEST_P(RefusedStarts, LeaveTheRunningSaveAloneOrEndIt) {
     const RefusedStart& c = GetParam();
     zxtest::TempDir other;
     const std::string inner = (other / "inner").string();
-    ASSERT_EQ(startSaving(root_.string().c_str()), ZX_OK);
+    ASSERT_EQ(ZxStartSaveFile(kDevice, kChannel, root_.string().c_str(), kMapping, 10), ZX_OK);
     read(kFrames / 2);
     const bool useInner = c.root != nullptr && std::string(c.root) == "inner";
-    EXPECT_EQ(startSaving(useInner ? inner.c_str() : c.root, c.mapping, c.channel), c.code);
+    EXPECT_EQ(ZxStartSaveFile(kDevice, c.channel, useInner ? inner.c_str() : c.root, c.mapping, 10), c.code);
     read(kFrames - kFrames / 2);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK);
     EXPECT_EQ(ZxStopSaveFile(kDevice, kChannel), ZX_OK); // nothing to stop

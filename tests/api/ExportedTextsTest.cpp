@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,49 +18,30 @@ std::string resultText(int32_t result) {
 }
 
 struct NamedCode {
-    const char* name;
+    std::string name;
     int32_t code;
 };
 
-#define ZX_CODE(name)                                                                                        \
-    NamedCode {                                                                                              \
-#name, name                                                                                          \
+// The names as one text ("A, B, ...") beside their values, as ZX_NAMED_CODES gives them.
+std::vector<NamedCode> namedCodes(const std::string& names, const std::vector<int32_t>& codes) {
+    std::vector<NamedCode> named;
+    std::istringstream list(names);
+    for (std::string name; std::getline(list >> std::ws, name, ',');) {
+        named.push_back({name, codes.at(named.size())});
     }
+    return named;
+}
+#define ZX_NAMED_CODES(...) namedCodes(#__VA_ARGS__, {__VA_ARGS__})
 
 // Every enumerator of ZxResultCode, in the header's order.
-const std::vector<NamedCode> kHeaderCodes{
-    ZX_CODE(ZX_OK),
-    ZX_CODE(ZX_ERR_NO_CHANNEL_CONFIG),
-    ZX_CODE(ZX_ERR_LOG_START),
-    ZX_CODE(ZX_ERR_INVALID_ARGUMENT),
-    ZX_CODE(ZX_ERR_MAPPING_ID),
-    ZX_CODE(ZX_ERR_SAVE_NOT_CONFIGURED),
-    ZX_CODE(ZX_ERR_NO_BUFFER_MANAGER),
-    ZX_CODE(ZX_ERR_FILE_WRITER_CREATE),
-    ZX_CODE(ZX_ERR_SAVE_EXCEPTION),
-    ZX_CODE(ZX_ERR_DEVICE_NOT_OPEN),
-    ZX_CODE(ZX_ERR_OPEN_DEVICE),
-    ZX_CODE(ZX_ERR_NOT_CONNECTED),
-    ZX_CODE(ZX_ERR_UNKNOWN_CHANNEL),
-    ZX_CODE(ZX_ERR_NO_DATA),
-    ZX_CODE(ZX_ERR_OPEN_CAN),
-    ZX_CODE(ZX_ERR_CLOSE_CAN),
-    ZX_CODE(ZX_ERR_NO_READER),
-    ZX_CODE(ZX_ERR_CANFD_PARAM),
-    ZX_CODE(ZX_ERR_TERMINAL_RESISTOR),
-    ZX_CODE(ZX_ERR_CLOSE_LIN),
-    ZX_CODE(ZX_ERR_MODULE_TIMEOUT),
-    ZX_CODE(ZX_ERR_MODULE_COMPLETE),
-    ZX_CODE(ZX_ERR_MODULE_ENTER),
-    ZX_CODE(ZX_ERR_MODULE_NO_BUFFERS),
-    ZX_CODE(ZX_ERR_FILE_MANAGER_RUNNING),
-    ZX_CODE(ZX_ERR_FILE_MANAGER_STOPPED),
-    ZX_CODE(ZX_ERR_DEVICE_CLOSED),
-    ZX_CODE(ZX_ERR_SEND_REFUSED),
-    ZX_CODE(ZX_ERR_SEND_FAILED),
-    ZX_CODE(ZX_ERR_REQUEST_TIMEOUT),
-    ZX_CODE(ZX_CHANNEL_BUFFER_EMPTY),
-};
+const std::vector<NamedCode> kHeaderCodes = ZX_NAMED_CODES(
+    ZX_OK, ZX_ERR_NO_CHANNEL_CONFIG, ZX_ERR_LOG_START, ZX_ERR_INVALID_ARGUMENT, ZX_ERR_MAPPING_ID,
+    ZX_ERR_SAVE_NOT_CONFIGURED, ZX_ERR_NO_BUFFER_MANAGER, ZX_ERR_FILE_WRITER_CREATE, ZX_ERR_SAVE_EXCEPTION,
+    ZX_ERR_DEVICE_NOT_OPEN, ZX_ERR_OPEN_DEVICE, ZX_ERR_NOT_CONNECTED, ZX_ERR_UNKNOWN_CHANNEL, ZX_ERR_NO_DATA,
+    ZX_ERR_OPEN_CAN, ZX_ERR_CLOSE_CAN, ZX_ERR_NO_READER, ZX_ERR_CANFD_PARAM, ZX_ERR_TERMINAL_RESISTOR,
+    ZX_ERR_CLOSE_LIN, ZX_ERR_MODULE_TIMEOUT, ZX_ERR_MODULE_COMPLETE, ZX_ERR_MODULE_ENTER,
+    ZX_ERR_MODULE_NO_BUFFERS, ZX_ERR_FILE_MANAGER_RUNNING, ZX_ERR_FILE_MANAGER_STOPPED, ZX_ERR_DEVICE_CLOSED,
+    ZX_ERR_SEND_REFUSED, ZX_ERR_SEND_FAILED, ZX_ERR_REQUEST_TIMEOUT, ZX_CHANNEL_BUFFER_EMPTY);
 
 // The text names the code's own constant, so a value that shares it with others gets
 // every meaning, each with its name.
@@ -113,7 +95,6 @@ TEST(ExportedTexts, VersionIsTheHeaders) {
     EXPECT_EQ(std::string(text), std::to_string(ZXCOLLECTOR_VERSION_MAJOR) + "." +
                                      std::to_string(ZXCOLLECTOR_VERSION_MINOR) + "." +
                                      std::to_string(ZXCOLLECTOR_VERSION_PATCH));
-    EXPECT_EQ(std::string(text), "3.1.0");
 }
 
 } // namespace

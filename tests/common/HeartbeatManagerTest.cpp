@@ -1,5 +1,5 @@
 // The heartbeat timer beyond the idle beat the transport tests see through the socket
-// client: restarts, prompt stops, and a callback that stops the timer.
+// client: restarts and prompt stops.
 #include "common/HeartbeatManager.h"
 #include "tests/support/PollUntil.h"
 
@@ -36,18 +36,6 @@ TEST(HeartbeatManagerTest, RestartTakesTheNewIntervalAndStopsReturnAtOnce) {
         slow.start(2000);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-}
-
-TEST(HeartbeatManagerTest, CallbackMayStopTheTimer) {
-    Common::HeartbeatManager heartbeat(5);
-    std::atomic<int> calls{0};
-    heartbeat.setCallback([&] {
-        ++calls;
-        heartbeat.stop();
-    });
-    heartbeat.start(10);
-    EXPECT_TRUE(pollUntil(5s, [&] { return calls.load() >= 1 && !heartbeat.isRunning(); }));
-    EXPECT_EQ(calls.load(), 1);
 }
 
 } // namespace

@@ -25,17 +25,6 @@ protected:
         manager.setIdMapping({{0x101, "Probe"}});
         ASSERT_EQ(manager.start(), ZX_OK);
     }
-    static std::vector<ZxCollectData> records(std::int32_t first, std::int32_t count) {
-        std::vector<ZxCollectData> batch(static_cast<std::size_t>(count));
-        for (std::int32_t i = 0; i < count; ++i) {
-            batch[i].canId = 0x101;
-            std::strcpy(batch[i].timestamp, "2026-12-06 07:50:00.000000");
-            for (int k = 0; k < 6; ++k) {
-                batch[i].values[k] = (first + i) * 6 + k;
-            }
-        }
-        return batch;
-    }
     // Every channel folder holds the values of records 0 .. count - 1, in order.
     void expectFirstRecordsSaved(std::int32_t count) {
         for (int channel = 1; channel <= 6; ++channel) {
@@ -57,7 +46,7 @@ TEST_F(CollectorFileManager, EveryRecordAcceptedBeforeOrWhileAnotherThreadStopsI
     std::atomic<std::int32_t> accepted{0};
     std::thread host([&] {
         for (std::int32_t next = 0;; next += 1000) {
-            const auto batch = records(next, 1000);
+            const auto batch = zxtest::numberedRecords(0x101, next, 1000);
             if (manager.pushData(batch.data(), batch.size()) != ZX_OK) {
                 return;
             }
@@ -76,7 +65,7 @@ TEST_F(CollectorFileManager, RecordsBeyondTheQueueBoundAreDroppedCountedAndRepor
     ZxCollectorFileManager manager(1000);
     start(manager, 10);
     // One push far beyond the bound: the first 1000 are kept, in order.
-    const auto batch = records(0, 5000);
+    const auto batch = zxtest::numberedRecords(0x101, 0, 5000);
     ASSERT_EQ(manager.pushData(batch.data(), batch.size()), ZX_OK);
     ASSERT_EQ(manager.stop(), ZX_OK);
     expectFirstRecordsSaved(1000);

@@ -1,6 +1,7 @@
 #include "common/Log.h"
 #include "filesave/ZxFileSavePool.h"
 #include "filesave/ZxRecordRouter.h"
+#include "tests/support/CsvFiles.h"
 #include "tests/support/PollUntil.h"
 #include "tests/support/TempDir.h"
 
@@ -42,11 +43,7 @@ TEST(FileSavePoolDeathTest, ASavingThreadTakesOutTheRouterItIsPassingWithoutWait
                     removed = true;
                 }
             });
-            std::vector<ZxCollectData> records(5000);
-            for (ZxCollectData& record : records) {
-                record.canId = 0x101;
-                std::strcpy(record.timestamp, "2026-12-06 07:50:00.000000");
-            }
+            const std::vector<ZxCollectData> records = zxtest::numberedRecords(0x101, 0, 5000);
             router->push(records.data(), records.size());
             pool->add(router);
             const bool done = zxtest::pollUntil(std::chrono::seconds(4), [&] { return removed.load(); });

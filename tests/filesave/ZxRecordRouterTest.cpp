@@ -1,4 +1,5 @@
 #include "filesave/ZxRecordRouter.h"
+#include "tests/support/CsvFiles.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,25 +12,13 @@
 
 namespace {
 
-std::vector<ZxCollectData> recordsOf(std::uint32_t canId, std::size_t count) {
-    std::vector<ZxCollectData> records(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        records[i].canId = canId;
-        std::strcpy(records[i].timestamp, "2026-12-06 07:50:00.000000");
-        for (int k = 0; k < 6; ++k) {
-            records[i].values[k] = static_cast<std::int32_t>(i * 6 + static_cast<std::size_t>(k));
-        }
-    }
-    return records;
-}
-
 // A disk slower than the input: the host keeps the queue full while a pass runs. The
 // pass still ends (and the saving thread goes to the other saves and to the 500 ms
 // write) instead of chasing the input for as long as the host pushes.
 TEST(RecordRouter, APassEndsWhileTheHostPushesFasterThanTheDiskTakes) {
     zxtest::TempDir root;
     ZxRecordRouter router(root.string(), 10, {{0x101, "Probe"}}, 100000);
-    const std::vector<ZxCollectData> batch = recordsOf(0x101, 1000);
+    const std::vector<ZxCollectData> batch = zxtest::numberedRecords(0x101, 0, 1000);
     for (int i = 0; i < 100; ++i) {
         router.push(batch.data(), batch.size());
     }

@@ -27,20 +27,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zxtest::occurrences;
 using zxtest::readFile;
 
 const char* const kLibraryPath = ZX_BINARY_DIR "/api/libzxcollector_api.so";
 
 bool libraryIsMapped() {
     return readFile("/proc/self/maps").find("libzxcollector_api.so") != std::string::npos;
-}
-
-std::size_t count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
 }
 
 // One loaded copy of the library, calling its exported functions by name.
@@ -115,21 +108,10 @@ std::size_t wholeCsvLines(const fs::path& save) {
             const std::string csv = readFile(entry.path());
             EXPECT_EQ(csv.rfind("Timestamp,Current_mA\n", 0), 0u) << entry.path();
             EXPECT_EQ(csv.back(), '\n') << entry.path() << " ends in a partial line";
-            lines += count(csv, "\n") - 1;
+            lines += occurrences(csv, "\n") - 1;
         }
     }
     return lines;
-}
-
-// The CSV text of identifier id's first value, as saved from the records read.
-std::string expectedCsv(const std::vector<ZxCollectData>& read, uint32_t id) {
-    std::string csv = "Timestamp,Current_mA\n";
-    for (const ZxCollectData& record : read) {
-        if (record.canId == id && record.values[0] != ZX_NO_VALUE) {
-            csv += record.timestamp + ("," + std::to_string(record.values[0])) + "\n";
-        }
-    }
-    return csv;
 }
 
 // A host runtime (the JVM, .NET, Go) installs its SIGSEGV handler before it loads the
@@ -169,8 +151,8 @@ TEST_F(LibraryUnloadTest, DlcloseUnmapsTheLibraryAndReloadStartsAFreshOne) {
     // before the software record, and each unload stopped its log.
     for (const char* name : {"first.log", "second.log"}) {
         const std::string text = readFile(dir_ / name);
-        EXPECT_EQ(count(text, "ZORVEX collector initialized"), 1u) << text;
-        EXPECT_EQ(count(text, "Adding or updating device with index: "), 16u) << text;
+        EXPECT_EQ(occurrences(text, "ZORVEX collector initialized"), 1u) << text;
+        EXPECT_EQ(occurrences(text, "Adding or updating device with index: "), 16u) << text;
         EXPECT_LT(text.find("Adding or updating device with index: 15"), text.find("ReZuzodadidUda")) << text;
     }
 }
@@ -246,7 +228,7 @@ TEST_F(LibraryUnloadTest, FaultTheHostRuntimeRecoversFromLeavesTheLibraryReading
     EXPECT_EQ(readFile(dir_ / "zx.log").find("System abnormality, exiting..."), std::string::npos);
     const auto files = zxtest::csvFiles(dir_ / "save" / "CH1", "T_");
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(readFile(files[0]), expectedCsv(read, 0x101));
+    EXPECT_EQ(readFile(files[0]), zxtest::expectedCsv(read, 0x101, 1));
 }
 
 } // namespace

@@ -8,11 +8,7 @@ set -euo pipefail
 build=$1 source=$2
 work=$(mktemp -d)
 . "$(dirname "$0")/../support/sim.sh"
-cleanup() {
-  stop_simulator
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_simulator; rm -rf "$work"' EXIT
 
 prefix=$work/prefix
 echo "== cmake --install into $prefix"

@@ -22,6 +22,7 @@ installed=$("$work/venv/bin/python3" -c 'import zxcollector; print(zxcollector._
 
 set +e
 (cd "$work" && ZXCOLLECTOR_LIBRARY=$library ZX_VCI_SIM=$sim ZX_ZXCOLLECT=$zxcollect MPLBACKEND=Agg \
+  ZX_TEST_KIT=$source/tests/zxcollect \
   "$work/venv/bin/python3" -m pytest -p no:cacheprovider -q -rs "$work/python/tests")
 status=$?
 set -e

@@ -32,8 +32,6 @@ public:
     // within the time-out; -1 while it still runs or when nothing was started.
     int waitForExit(std::chrono::milliseconds timeout);
     void sendSignal(int signal);
-    // Asks the program to stop the way Ctrl-C does.
-    void interrupt();
     // SIGTERM, SIGKILL when that did not end it in time; the exit status.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 

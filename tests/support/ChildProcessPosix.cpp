@@ -86,10 +86,6 @@ void ChildProcess::sendSignal(int signal) {
     }
 }
 
-void ChildProcess::interrupt() {
-    sendSignal(SIGINT);
-}
-
 int ChildProcess::stop(milliseconds timeout) {
     sendSignal(SIGTERM);
     if (waitForExit(timeout) == -1) {

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "tests/support/FileText.h"
+#include "zxcollector_api.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,6 +49,32 @@ inline std::vector<std::int64_t> csvValues(const std::vector<std::filesystem::pa
         }
     }
     return values;
+}
+
+// The CSV text a save writes for identifier id and channel (1..6) from the records read.
+inline std::string expectedCsv(const std::vector<ZxCollectData>& read, std::uint32_t id, int channel) {
+    std::string csv = "Timestamp,Current_mA\n";
+    for (const ZxCollectData& record : read) {
+        if (record.canId == id && record.values[channel - 1] != ZX_NO_VALUE) {
+            csv += record.timestamp + ("," + std::to_string(record.values[channel - 1])) + "\n";
+        }
+    }
+    return csv;
+}
+
+// Records of one identifier whose values name them: record first + i holds
+// (first + i) * 6 + k - 1 in channel k.
+inline std::vector<ZxCollectData> numberedRecords(std::uint32_t canId, std::int32_t first,
+                                                  std::size_t count) {
+    std::vector<ZxCollectData> records(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        records[i].canId = canId;
+        std::strcpy(records[i].timestamp, "2026-12-06 07:50:00.000000");
+        for (int k = 0; k < 6; ++k) {
+            records[i].values[k] = (first + static_cast<std::int32_t>(i)) * 6 + k;
+        }
+    }
+    return records;
 }
 
 } // namespace zxtest

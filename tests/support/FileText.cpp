@@ -29,4 +29,12 @@ void writeFile(const std::filesystem::path& file, const std::string& content) {
     out << content;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 } // namespace zxtest

@@ -30,10 +30,7 @@ HostUdpSocket::HostUdpSocket(uint32_t deviceIndex, const std::string& localAddre
 }
 
 HostUdpSocket::HostUdpSocket(BoxSide, uint32_t deviceIndex, uint16_t boxPort) : boxSide_(true) {
-    const sockaddr_in box = boxAddress(deviceIndex, boxPort);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &box.sin_addr, text, sizeof text);
-    open(text, boxPort);
+    open("192.168.201." + std::to_string(130 + deviceIndex), boxPort);
 }
 
 bool HostUdpSocket::open(const std::string& localAddress, uint16_t localPort) {

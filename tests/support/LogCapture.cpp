@@ -1,6 +1,7 @@
 #include "tests/support/LogCapture.h"
 
 #include "common/Log.h"
+#include "tests/support/FileText.h"
 
 #include <sstream>
 
@@ -38,10 +39,5 @@ bool LogCapture::hasLine(int level, const std::string& part) const {
 }
 
 std::size_t LogCapture::count(const std::string& part) const {
-    const std::string all = text();
-    std::size_t n = 0;
-    for (auto at = all.find(part); at != std::string::npos; at = all.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
+    return zxtest::occurrences(text(), part);
 }

@@ -107,26 +107,19 @@ def csv_records(root, name):
     return lines
 
 
-def make_ca(folder, name):
-    """A CA and a server certificate for 127.0.0.1 signed by it (openssl)."""
+def tls_files(folder):
+    """A CA, another one, and a server certificate for 127.0.0.1 signed by the first (openssl)."""
     def ssl(*arguments):
         subprocess.run(["openssl", *arguments], check=True, capture_output=True, cwd=folder)
-    ssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", f"/CN={name}",
-        "-keyout", f"{name}.key", "-out", f"{name}.pem")
-    return os.path.join(folder, f"{name}.pem")
-
-
-def tls_files(folder):
-    ca = make_ca(folder, "ca")
-    wrong = make_ca(folder, "other-ca")
-    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
-                    "-keyout", "server.key", "-out", "server.csr"], check=True, capture_output=True, cwd=folder)
+    for name in ("ca", "other-ca"):
+        ssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", f"/CN={name}",
+            "-keyout", f"{name}.key", "-out", f"{name}.pem")
+    ssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", "server.key", "-out", "server.csr")
     with open(os.path.join(folder, "ext.txt"), "w") as f:
         f.write("subjectAltName=IP:127.0.0.1\n")
-    subprocess.run(["openssl", "x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                    "-CAcreateserial", "-days", "2", "-extfile", "ext.txt", "-out", "server.pem"],
-                   check=True, capture_output=True, cwd=folder)
-    return ca, wrong
+    ssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+        "-extfile", "ext.txt", "-out", "server.pem")
+    return os.path.join(folder, "ca.pem")
 
 
 def summaries_add_up(root, port, subscriber, zx_arguments, broker):
@@ -244,7 +237,7 @@ for index, (name, setup, zx_arguments, check) in enumerate(CASES):
         for password in ("right", "wrong"):
             with open(f"{folder}/{password}", "w") as f:
                 f.write(password + "\n")
-        tls = {"ca_certs": tls_files(folder)[0]} if setup == "tls" else {}
+        tls = {"ca_certs": tls_files(folder)} if setup == "tls" else {}
         port = 18830 + index
         broker = Broker(folder, port, broker_lines(folder, setup))
         simulator = Simulator(vci_sim, "--unique-values", "--rate", "5000", "--rate-count", str(FRAMES))
