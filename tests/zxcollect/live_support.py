@@ -14,7 +14,11 @@ SKIP = 77
 
 def private_network_problem():
     """Why this is not a private namespace that carries the box addresses on lo, or None."""
-    interfaces = sorted(name for _, name in socket.if_nameindex())
+    try:  # the links of this namespace, as `ip -o link` lists them ("1: lo: <...")
+        links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True).stdout
+    except (OSError, subprocess.CalledProcessError) as failure:
+        return f"cannot list the network interfaces ({failure}): run inside scripts/netns-run.sh"
+    interfaces = sorted({line.split(": ")[1].split("@")[0] for line in links.splitlines() if ": " in line})
     if interfaces != ["lo"]:
         return f"interfaces {interfaces} besides lo: run inside scripts/netns-run.sh"
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
