@@ -5,13 +5,10 @@
 # and a fresh prefix server, which must start inside the namespace (it lists the adapters).
 #   . scripts/wine-env.sh <BUILD_WIN_DIR>
 export WINEPREFIX=$1/wine WINEDEBUG=-all
-case ${ZX_WIN_ARCH:-x86_64} in
-  i686) wine_arch=i686 wine_bits=32 ;;
-  *) wine_arch=x86_64 wine_bits=64 ;;
-esac
+. "$(dirname "${BASH_SOURCE[0]}")/windows-arch.sh" # arch and bits from ZX_WIN_ARCH
 WINEPATH=
-for dir in "$1/third_party/qt5core-mingw$wine_bits/bin" /usr/lib/gcc/$wine_arch-w64-mingw32/12-posix \
-  /usr/$wine_arch-w64-mingw32/lib "$1/api"; do
+for dir in "$1/third_party/qt5core-mingw$bits/bin" /usr/lib/gcc/$arch-w64-mingw32/12-posix \
+  /usr/$arch-w64-mingw32/lib "$1/api"; do
   WINEPATH+="Z:${dir//\//\\};"
 done
 export WINEPATH
